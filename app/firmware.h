@@ -1,0 +1,49 @@
+// The firmware images the program carries, and the product they are meant for.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qor {
+
+inline constexpr int TARGET_IMAGE_ID = 112;
+inline constexpr int TRANSITION_IMAGE_ID = 319;
+inline constexpr const char* FIRMWARE_RESOURCE_TYPE = "QOR_FIRMWARE";
+inline constexpr std::size_t IMAGE_HEADER_SIZE = 128;
+inline constexpr std::size_t IMAGE_VERSION_OFFSET = 92;
+inline constexpr std::uint32_t MAX_IMAGE_SIZE = 33553919;  // 65,535 blocks of 512 bytes, the last short
+
+struct FirmwareImage {
+  const unsigned char* data;  // the whole image, header included; lives as long as the process
+  std::uint32_t size;
+  unsigned char header[IMAGE_HEADER_SIZE];
+};
+
+extern FirmwareImage target_image;
+extern FirmwareImage transition_image;
+extern char product_display_name[32];
+extern std::int32_t phone_variant;
+
+// The version text at header byte 92, NUL-terminated inside the header (a build requirement).
+inline const char* image_version(const FirmwareImage& image) {
+  return reinterpret_cast<const char*>(image.header + IMAGE_VERSION_OFFSET);
+}
+
+// An image linked into the executable, found by type name and number.
+struct FirmwareResource {
+  const char* type;
+  int id;
+  const unsigned char* begin;
+  const unsigned char* end;
+};
+
+// Each executable links exactly one build flavour, which defines these two.
+extern const int initial_upgrade_stage;
+const FirmwareResource* firmware_resources(std::size_t& count);
+
+const FirmwareResource* find_firmware_resource(const char* type, int id);
+
+void load_firmware_images();
+void identify_product();
+
+}  // namespace qor

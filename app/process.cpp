@@ -1,0 +1,35 @@
+#include "app/process.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+namespace qor {
+
+namespace {
+std::atomic<bool> ending{false};
+std::atomic<EndProcessHook> end_hook{nullptr};
+}  // namespace
+
+void end_process(int code) {
+  ending.store(true);
+  if (EndProcessHook hook = end_hook.load()) hook(code);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::_Exit(code);
+}
+
+bool process_ending() { return ending.load(); }
+
+void set_end_process_hook(EndProcessHook hook) { end_hook.store(hook); }
+
+void reset_process_ending() { ending.store(false); }
+
+void sleep_forever() {
+  for (;;) {
+    if (process_ending()) end_process(0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+}  // namespace qor

@@ -1,0 +1,5 @@
+#include "app/timing.h"
+
+namespace qor {
+Timing timing;
+}

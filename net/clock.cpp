@@ -1,0 +1,23 @@
+#include "net/clock.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace qor {
+
+namespace {
+std::atomic<std::uint32_t> clock_offset{0};
+}
+
+std::uint32_t time_get_time() {
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now().time_since_epoch());
+  return static_cast<std::uint32_t>(ms.count()) + clock_offset.load();
+}
+
+void set_clock_offset(std::uint32_t offset) { clock_offset.store(offset); }
+
+void sleep_ms(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+}  // namespace qor

@@ -1,0 +1,166 @@
+#include "tests/support/fake_toolkit.h"
+
+#include <atomic>
+#include <thread>
+
+#include "app/process.h"
+
+namespace qor::test {
+
+FakeToolkit::FakeToolkit() : manager_(*this) {}
+FakeToolkit::~FakeToolkit() = default;
+
+void FakeToolkit::on_show(int template_id, Action action) {
+  std::lock_guard lock(mutex_);
+  actions_[template_id] = std::move(action);
+}
+
+void FakeToolkit::on_message_box(std::function<void(const MessageBoxCall&)> hook) {
+  std::lock_guard lock(mutex_);
+  box_hook_ = std::move(hook);
+}
+
+Window FakeToolkit::wait_for(int template_id, int nth, std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  Window found = Window::none;
+  changed_.wait_for(lock, timeout, [&] {
+    int seen = 0;
+    for (auto& [id, w] : shown_) {
+      if (id == template_id && seen++ == nth) {
+        found = w;
+        return true;
+      }
+    }
+    return false;
+  });
+  return found;
+}
+
+bool FakeToolkit::wait_for_message_box(std::size_t count, std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return boxes_.size() >= count; });
+}
+
+WindowSnapshot FakeToolkit::last_state(Window w) const {
+  if (auto s = manager_.snapshot(w)) return *s;
+  std::lock_guard lock(mutex_);
+  auto it = last_state_.find(w);
+  return it == last_state_.end() ? WindowSnapshot{} : it->second;
+}
+
+std::vector<int> FakeToolkit::shown_templates() const {
+  std::lock_guard lock(mutex_);
+  std::vector<int> out;
+  for (auto& [id, w] : shown_) out.push_back(id);
+  return out;
+}
+
+std::vector<MessageBoxCall> FakeToolkit::message_boxes() const {
+  std::lock_guard lock(mutex_);
+  return boxes_;
+}
+
+std::vector<std::string> FakeToolkit::events() const {
+  std::lock_guard lock(mutex_);
+  return events_;
+}
+
+std::vector<int> FakeToolkit::progress_positions(Window w) const {
+  std::lock_guard lock(mutex_);
+  auto it = positions_.find(w);
+  return it == positions_.end() ? std::vector<int>{} : it->second;
+}
+
+PixelSize FakeToolkit::pixel_size(const DialogTemplate& tmpl) {
+  // The base units of an 8-point dialog font at 96 dpi: 6 x 13 pixels per 4 x 8 dialog units.
+  return {tmpl.width * 6 / 4, tmpl.height * 13 / 8};
+}
+
+void FakeToolkit::on_create(Window w, const DialogTemplate& tmpl, bool) {
+  std::lock_guard lock(mutex_);
+  template_of_[w] = tmpl.id;
+  events_.push_back("create " + std::to_string(tmpl.id));
+}
+
+void FakeToolkit::on_show(Window w) {
+  Action action;
+  int id;
+  {
+    std::lock_guard lock(mutex_);
+    id = template_of_[w];
+    events_.push_back("show " + std::to_string(id));
+    shown_.emplace_back(id, w);
+    auto it = actions_.find(id);
+    if (it != actions_.end()) action = it->second;
+  }
+  changed_.notify_all();
+  if (action) action(*this, w);
+}
+
+void FakeToolkit::on_destroy(Window w) {
+  auto last = manager_.snapshot(w);
+  std::lock_guard lock(mutex_);
+  if (last) last_state_[w] = *last;
+  events_.push_back("destroy " + std::to_string(template_of_[w]));
+  changed_.notify_all();
+}
+
+void FakeToolkit::on_progress_pos(Window w, int, int pos) {
+  std::lock_guard lock(mutex_);
+  positions_[w].push_back(pos);
+}
+
+int FakeToolkit::message_box(Window owner, const std::string& text, const std::string& caption,
+                             unsigned flags) {
+  std::function<void(const MessageBoxCall&)> hook;
+  MessageBoxCall call{owner, text, caption, flags};
+  {
+    std::lock_guard lock(mutex_);
+    boxes_.push_back(call);
+    events_.push_back("box " + text);
+    hook = box_hook_;
+  }
+  changed_.notify_all();
+  if (hook) hook(call);
+  return IDOK;
+}
+
+ScopedFakeToolkit::ScopedFakeToolkit() { set_toolkit(&fake_.manager()); }
+ScopedFakeToolkit::~ScopedFakeToolkit() { set_toolkit(nullptr); }
+
+namespace {
+std::atomic<bool> trap_ended{false};
+std::atomic<int> trap_code{-1};
+
+void trap_hook(int code) {
+  trap_code.store(code);
+  trap_ended.store(true);
+  throw ProcessExit{code};
+}
+}  // namespace
+
+ExitTrap::ExitTrap() {
+  trap_ended.store(false);
+  trap_code.store(-1);
+  reset_process_ending();
+  set_end_process_hook(trap_hook);
+}
+
+ExitTrap::~ExitTrap() {
+  set_end_process_hook(nullptr);
+  reset_process_ending();
+}
+
+bool ExitTrap::ended() const { return trap_ended.load(); }
+int ExitTrap::code() const { return trap_code.load(); }
+
+bool ExitTrap::wait(std::chrono::milliseconds timeout) const {
+  auto until = std::chrono::steady_clock::now() + timeout;
+  while (!trap_ended.load()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+}  // namespace qor::test

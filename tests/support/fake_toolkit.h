@@ -1,0 +1,104 @@
+// The scripted fake toolkit: the real dialog manager with a view that records what is drawn and lets a
+// test act as the user, from any thread.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ui/dialog_manager.h"
+
+namespace qor::test {
+
+struct MessageBoxCall {
+  Window owner;
+  std::string text;
+  std::string caption;
+  unsigned flags;
+};
+
+class FakeToolkit : public DialogView {
+ public:
+  using Action = std::function<void(FakeToolkit&, Window)>;
+
+  FakeToolkit();
+  ~FakeToolkit() override;
+
+  DialogManager& manager() { return manager_; }
+
+  // Scripted user: runs `action` on the owner thread each time a dialog of this template has been shown
+  // (after its procedure handled MSG_INITDIALOG). Actions usually queue a click.
+  void on_show(int template_id, Action action);
+  // Runs when a message box appears, on the thread that asked for it, before it "closes" with IDOK.
+  void on_message_box(std::function<void(const MessageBoxCall&)> hook);
+
+  void click(Window window, int id) { manager_.user_command(window, id); }
+  void type(Window window, int id, const std::string& text) { manager_.user_set_text(window, id, text); }
+  void select(Window window, int id, int index) { manager_.user_select(window, id, index); }
+
+  // The nth (0-based) showing of a dialog of this template, waiting for it up to `timeout`.
+  Window wait_for(int template_id, int nth = 0, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  bool wait_for_message_box(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+  std::optional<WindowSnapshot> snapshot(Window w) const { return manager_.snapshot(w); }
+  // The last state a window had, also after it was destroyed.
+  WindowSnapshot last_state(Window w) const;
+  std::vector<int> shown_templates() const;
+  std::vector<MessageBoxCall> message_boxes() const;
+  std::vector<std::string> events() const;  // "create 139", "show 139", "destroy 139", "box TEXT"
+  std::vector<int> progress_positions(Window w) const;
+
+  // DialogView
+  PixelSize pixel_size(const DialogTemplate& tmpl) override;
+  PixelSize screen_size() override { return screen_; }
+  void on_create(Window, const DialogTemplate&, bool modal) override;
+  void on_show(Window) override;
+  void on_destroy(Window) override;
+  void on_progress_pos(Window, int id, int pos) override;
+  int message_box(Window owner, const std::string& text, const std::string& caption, unsigned flags) override;
+
+  void set_screen(PixelSize size) { screen_ = size; }
+
+ private:
+  DialogManager manager_;
+  PixelSize screen_{1024, 768};
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<int, Action> actions_;
+  std::function<void(const MessageBoxCall&)> box_hook_;
+  std::map<Window, int> template_of_;
+  std::map<Window, WindowSnapshot> last_state_;
+  std::map<Window, std::vector<int>> positions_;
+  std::vector<std::pair<int, Window>> shown_;
+  std::vector<MessageBoxCall> boxes_;
+  std::vector<std::string> events_;
+};
+
+// Installs a FakeToolkit as the process toolkit for the life of the object.
+class ScopedFakeToolkit {
+ public:
+  ScopedFakeToolkit();
+  ~ScopedFakeToolkit();
+  FakeToolkit* operator->() { return &fake_; }
+  FakeToolkit& operator*() { return fake_; }
+
+ private:
+  FakeToolkit fake_;
+};
+
+// Replaces end_process for the life of the object: the thread that ends the process throws ProcessExit
+// instead, and the exit code is recorded.
+class ExitTrap {
+ public:
+  ExitTrap();
+  ~ExitTrap();
+  bool ended() const;
+  int code() const;
+  bool wait(std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+};
+
+}  // namespace qor::test

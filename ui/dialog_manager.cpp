@@ -1,0 +1,300 @@
+#include "ui/dialog_manager.h"
+
+#include <cstring>
+
+namespace qor {
+
+namespace {
+Toolkit* current_toolkit = nullptr;
+}
+
+Toolkit& toolkit() { return *current_toolkit; }
+void set_toolkit(Toolkit* t) { current_toolkit = t; }
+bool has_toolkit() { return current_toolkit != nullptr; }
+
+DialogManager::Record* DialogManager::find(Window window) {
+  auto it = windows_.find(window);
+  return it == windows_.end() ? nullptr : it->second.get();
+}
+
+const DialogManager::Record* DialogManager::find(Window window) const {
+  auto it = windows_.find(window);
+  return it == windows_.end() ? nullptr : it->second.get();
+}
+
+Window DialogManager::open(int template_id, DialogProc proc, bool modal) {
+  const DialogTemplate* tmpl = find_dialog_template(template_id);
+  if (!tmpl) return Window::none;
+  PixelSize size = view_.pixel_size(*tmpl);
+  Window window;
+  {
+    std::lock_guard lock(mutex_);
+    window = static_cast<Window>(next_handle_++);
+    auto record = std::make_shared<Record>();
+    record->tmpl = tmpl;
+    record->proc = proc;
+    record->owner = std::this_thread::get_id();
+    record->modal = modal;
+    record->rect = {0, 0, size.width, size.height};
+    for (const ControlTemplate& c : tmpl->controls) {
+      if (c.id != 0) record->controls[c.id].text = c.caption;
+    }
+    windows_[window] = std::move(record);
+  }
+  view_.on_create(window, *tmpl, modal);
+  proc(window, MSG_INITDIALOG, 0, 0);
+  if (exists(window)) view_.on_show(window);
+  return window;
+}
+
+std::intptr_t DialogManager::dialog_box(int template_id, DialogProc proc) {
+  Window window = open(template_id, proc, true);
+  if (window == Window::none) return -1;
+  // A procedure may end the whole run from inside the loop; the window must not outlive it.
+  struct Closer {
+    DialogManager& self;
+    Window window;
+    ~Closer() { self.forget(window); }
+  } closer{*this, window};
+  for (;;) {
+    int command;
+    {
+      std::unique_lock lock(mutex_);
+      Record* r = find(window);
+      if (!r) return 0;
+      changed_.wait(lock, [&] {
+        Record* rec = find(window);
+        return !rec || rec->ended || !rec->commands.empty();
+      });
+      r = find(window);
+      if (!r) return 0;
+      if (r->ended) return r->result;
+      command = r->commands.front();
+      r->commands.pop_front();
+    }
+    dispatch(window, proc, command);
+  }
+}
+
+Window DialogManager::create_dialog(int template_id, DialogProc proc) { return open(template_id, proc, false); }
+
+void DialogManager::destroy_window(Window window) {
+  {
+    std::lock_guard lock(mutex_);
+    Record* r = find(window);
+    if (!r) return;
+    if (r->modal) {  // a modal dialog is destroyed by its own loop once it has ended
+      r->ended = true;
+      changed_.notify_all();
+      return;
+    }
+  }
+  forget(window);
+}
+
+void DialogManager::forget(Window window) {
+  if (!exists(window)) return;
+  view_.on_destroy(window);  // the view may still read the window's last state
+  {
+    std::lock_guard lock(mutex_);
+    windows_.erase(window);
+  }
+  changed_.notify_all();
+}
+
+void DialogManager::end_dialog(Window window, std::intptr_t result) {
+  std::lock_guard lock(mutex_);
+  if (Record* r = find(window)) {
+    r->ended = true;
+    r->result = result;
+  }
+  changed_.notify_all();
+}
+
+void DialogManager::set_window_text(Window window, const char* text) {
+  {
+    std::lock_guard lock(mutex_);
+    Record* r = find(window);
+    if (!r) return;
+    r->title = text;
+  }
+  view_.on_title(window, text);
+}
+
+void DialogManager::set_item_text(Window window, int id, const char* text) {
+  {
+    std::lock_guard lock(mutex_);
+    Record* r = find(window);
+    if (!r) return;
+    r->controls[id].text = text;
+  }
+  view_.on_text(window, id, text);
+}
+
+int DialogManager::get_item_text(Window window, int id, char* buffer, int size) {
+  if (size <= 0) return 0;
+  std::lock_guard lock(mutex_);
+  buffer[0] = '\0';
+  Record* r = find(window);
+  if (!r) return 0;
+  const std::string& text = r->controls[id].text;
+  std::size_t n = std::min(text.size(), static_cast<std::size_t>(size - 1));
+  std::memcpy(buffer, text.data(), n);
+  buffer[n] = '\0';
+  return static_cast<int>(n);
+}
+
+void DialogManager::set_focus(Window window, int id) {
+  {
+    std::lock_guard lock(mutex_);
+    Record* r = find(window);
+    if (!r) return;
+    r->focus = id;
+  }
+  view_.on_focus(window, id);
+}
+
+void DialogManager::list_add(Window window, int id, const char* text) {
+  {
+    std::lock_guard lock(mutex_);
+    Record* r = find(window);
+    if (!r) return;
+    r->controls[id].items.emplace_back(text);
+  }
+  view_.on_list_add(window, id, text);
+}
+
+void DialogManager::list_select(Window window, int id, int index) {
+  {
+    std::lock_guard lock(mutex_);
+    Record* r = find(window);
+    if (!r) return;
+    ControlState& c = r->controls[id];
+    c.selection = (index >= 0 && index < static_cast<int>(c.items.size())) ? index : -1;
+    index = c.selection;
+  }
+  view_.on_list_select(window, id, index);
+}
+
+int DialogManager::list_selection(Window window, int id) {
+  std::lock_guard lock(mutex_);
+  Record* r = find(window);
+  return r ? r->controls[id].selection : -1;
+}
+
+void DialogManager::progress_range(Window window, int id, int low, int high) {
+  {
+    std::lock_guard lock(mutex_);
+    Record* r = find(window);
+    if (!r) return;
+    r->controls[id].range_low = low;
+    r->controls[id].range_high = high;
+  }
+  view_.on_progress_range(window, id, low, high);
+}
+
+void DialogManager::progress_pos(Window window, int id, int pos) {
+  {
+    std::lock_guard lock(mutex_);
+    Record* r = find(window);
+    if (!r) return;
+    r->controls[id].position = pos;
+  }
+  view_.on_progress_pos(window, id, pos);
+}
+
+void DialogManager::dispatch(Window window, DialogProc proc, int command) {
+  proc(window, MSG_COMMAND, static_cast<std::uintptr_t>(command), 0);
+}
+
+bool DialogManager::pump_one(Window window) {
+  DialogProc proc;
+  int command;
+  {
+    std::lock_guard lock(mutex_);
+    Record* r = find(window);
+    if (!r || r->owner != std::this_thread::get_id() || r->commands.empty()) return false;
+    proc = r->proc;
+    command = r->commands.front();
+    r->commands.pop_front();
+  }
+  dispatch(window, proc, command);
+  return true;
+}
+
+void DialogManager::pump_all(Window window) {
+  while (pump_one(window)) {
+  }
+}
+
+bool DialogManager::get_window_rect(Window window, ScreenRect& rect) {
+  std::lock_guard lock(mutex_);
+  Record* r = find(window);
+  if (!r) return false;
+  rect = r->rect;
+  return true;
+}
+
+void DialogManager::screen_size(int& width, int& height) {
+  PixelSize s = view_.screen_size();
+  width = s.width;
+  height = s.height;
+}
+
+void DialogManager::move_window(Window window, int left, int top) {
+  {
+    std::lock_guard lock(mutex_);
+    Record* r = find(window);
+    if (!r) return;
+    r->rect = {left, top, left + (r->rect.right - r->rect.left), top + (r->rect.bottom - r->rect.top)};
+  }
+  view_.on_move(window, left, top);
+}
+
+int DialogManager::message_box(Window owner, const char* text, const char* caption, unsigned flags) {
+  return view_.message_box(owner, text ? text : "", caption ? caption : "", flags);
+}
+
+void DialogManager::user_command(Window window, int id) {
+  std::lock_guard lock(mutex_);
+  if (Record* r = find(window)) {
+    r->commands.push_back(id);
+    changed_.notify_all();
+  }
+}
+
+void DialogManager::user_set_text(Window window, int id, const std::string& text) {
+  std::lock_guard lock(mutex_);
+  if (Record* r = find(window)) r->controls[id].text = text;
+}
+
+void DialogManager::user_select(Window window, int id, int index) {
+  std::lock_guard lock(mutex_);
+  if (Record* r = find(window)) {
+    ControlState& c = r->controls[id];
+    if (index >= 0 && index < static_cast<int>(c.items.size())) c.selection = index;
+  }
+}
+
+bool DialogManager::exists(Window window) const {
+  std::lock_guard lock(mutex_);
+  return find(window) != nullptr;
+}
+
+std::optional<WindowSnapshot> DialogManager::snapshot(Window window) const {
+  std::lock_guard lock(mutex_);
+  const Record* r = find(window);
+  if (!r) return std::nullopt;
+  return WindowSnapshot{window, r->tmpl->id, r->modal, r->title, r->focus, r->rect, r->controls};
+}
+
+std::vector<WindowSnapshot> DialogManager::open_windows() const {
+  std::lock_guard lock(mutex_);
+  std::vector<WindowSnapshot> out;
+  for (const auto& [window, r] : windows_) {
+    out.push_back(WindowSnapshot{window, r->tmpl->id, r->modal, r->title, r->focus, r->rect, r->controls});
+  }
+  return out;
+}
+
+}  // namespace qor

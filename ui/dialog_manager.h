@@ -1,0 +1,128 @@
+// The dialog manager: a Toolkit that keeps every window's state and message queue itself and leaves the
+// drawing to a DialogView. The per-thread rules live here once, for every backend: procedures run on
+// the owner thread; what the user does (from the GUI thread, a console or a test) is queued or written
+// into the window's state and seen by the owner at its next pump.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ui/dialog_templates.h"
+#include "ui/toolkit.h"
+
+namespace qor {
+
+struct PixelSize {
+  int width, height;
+};
+
+// What a backend draws. All calls come from the window's owner thread except where noted; a backend
+// whose widgets live on one GUI thread marshals them there. Only message_box blocks.
+class DialogView {
+ public:
+  virtual ~DialogView() = default;
+  virtual PixelSize pixel_size(const DialogTemplate& tmpl) = 0;  // outer size of the window
+  virtual PixelSize screen_size() = 0;
+  virtual void on_create(Window, const DialogTemplate&, bool modal) = 0;
+  virtual void on_show(Window) {}  // once, after the procedure has handled MSG_INITDIALOG
+  virtual void on_destroy(Window) = 0;
+  virtual void on_title(Window, const std::string&) {}
+  virtual void on_text(Window, int /*id*/, const std::string&) {}
+  virtual void on_focus(Window, int /*id*/) {}
+  virtual void on_list_add(Window, int /*id*/, const std::string&) {}
+  virtual void on_list_select(Window, int /*id*/, int /*index*/) {}
+  virtual void on_progress_range(Window, int /*id*/, int /*low*/, int /*high*/) {}
+  virtual void on_progress_pos(Window, int /*id*/, int /*pos*/) {}
+  virtual void on_move(Window, int /*left*/, int /*top*/) {}
+  virtual int message_box(Window owner, const std::string& text, const std::string& caption,
+                          unsigned flags) = 0;
+};
+
+struct ControlState {
+  std::string text;
+  std::vector<std::string> items;
+  int selection = -1;
+  int range_low = 0, range_high = 100;
+  int position = 0;
+};
+
+// A copy of one window's state, for backends and tests.
+struct WindowSnapshot {
+  Window window = Window::none;
+  int template_id = 0;
+  bool modal = false;
+  std::string title;
+  int focus = 0;
+  ScreenRect rect{};
+  std::map<int, ControlState> controls;
+};
+
+class DialogManager : public Toolkit {
+ public:
+  explicit DialogManager(DialogView& view) : view_(view) {}
+
+  std::intptr_t dialog_box(int template_id, DialogProc proc) override;
+  Window create_dialog(int template_id, DialogProc proc) override;
+  void destroy_window(Window window) override;
+  void end_dialog(Window window, std::intptr_t result) override;
+  void set_window_text(Window window, const char* text) override;
+  void set_item_text(Window window, int id, const char* text) override;
+  int get_item_text(Window window, int id, char* buffer, int size) override;
+  void set_focus(Window window, int id) override;
+  void list_add(Window window, int id, const char* text) override;
+  void list_select(Window window, int id, int index) override;
+  int list_selection(Window window, int id) override;
+  void progress_range(Window window, int id, int low, int high) override;
+  void progress_pos(Window window, int id, int pos) override;
+  bool pump_one(Window window) override;
+  void pump_all(Window window) override;
+  bool get_window_rect(Window window, ScreenRect& rect) override;
+  void screen_size(int& width, int& height) override;
+  void move_window(Window window, int left, int top) override;
+  int message_box(Window owner, const char* text, const char* caption, unsigned flags) override;
+
+  // What the user does; any thread may call these.
+  void user_command(Window window, int id);  // a button, Enter (the default button), Escape or close (2)
+  void user_set_text(Window window, int id, const std::string& text);  // typing into a field
+  void user_select(Window window, int id, int index);                   // picking a list item
+
+  std::optional<WindowSnapshot> snapshot(Window window) const;
+  std::vector<WindowSnapshot> open_windows() const;
+  bool exists(Window window) const;
+
+ private:
+  struct Record {
+    const DialogTemplate* tmpl = nullptr;
+    DialogProc proc = nullptr;
+    std::thread::id owner;
+    bool modal = false;
+    bool ended = false;
+    std::intptr_t result = 0;
+    std::string title;
+    int focus = 0;
+    ScreenRect rect{};
+    std::map<int, ControlState> controls;
+    std::deque<int> commands;
+  };
+
+  Window open(int template_id, DialogProc proc, bool modal);
+  Record* find(Window window);  // caller holds mutex_
+  const Record* find(Window window) const;
+  void dispatch(Window window, DialogProc proc, int command);
+  void forget(Window window);  // tells the view, then drops the record
+
+  DialogView& view_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<Window, std::shared_ptr<Record>> windows_;
+  std::uintptr_t next_handle_ = 0x100;
+};
+
+}  // namespace qor
