@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "app/firmware.h"
+#include "app/globals.h"
+#include "app/upgrade.h"
+
+namespace qor {
+namespace {
+
+struct VersionCase {
+  const char* text;
+  std::int32_t value;
+};
+
+class VersionNumber : public ::testing::TestWithParam<VersionCase> {};
+
+TEST_P(VersionNumber, ReadsUpToThreeNumbersAsStrtoulDoes) {
+  EXPECT_EQ(version_number(GetParam().text), GetParam().value) << '"' << GetParam().text << '"';
+}
+
+INSTANTIATE_TEST_SUITE_P(WorkedValues, VersionNumber,
+                         ::testing::Values(VersionCase{"3.2.1", 30201}, VersionCase{"3.2", 302},
+                                           VersionCase{"3.2.1.7", 30201}, VersionCase{"3.1", 301},
+                                           VersionCase{"3.0.5", 30005}, VersionCase{"", 0},
+                                           VersionCase{"1.08.2", 10000}, VersionCase{"1.0x1f.2", 13102},
+                                           VersionCase{"v2.1", 201}, VersionCase{"abc2.1", 0},
+                                           VersionCase{" 3.2.1", 30201}));
+
+TEST(VersionNumber, WrapsIn32Bits) {
+  // 4294967295 * 100 wraps; the result is whatever 32-bit arithmetic gives, never a crash.
+  EXPECT_EQ(version_number("4294967295"), -1);
+  EXPECT_EQ(version_number("4294967295.1"), static_cast<std::int32_t>(0xFFFFFFFFu * 100u + 1u));
+}
+
+void set_header(const char* id) {
+  std::memset(target_image.header, 0, sizeof target_image.header);
+  std::memcpy(target_image.header, id, std::strlen(id));
+}
+
+struct ProductCase {
+  const char* header;
+  const char* display;
+  std::int32_t phone;
+};
+
+class IdentifyProduct : public ::testing::TestWithParam<ProductCase> {};
+
+TEST_P(IdentifyProduct, MatchesTheFirstRowIgnoringCase) {
+  FirmwareImage saved = target_image;
+  set_header(GetParam().header);
+  phone_variant = 7;
+  identify_product();
+  EXPECT_STREQ(product_display_name, GetParam().display);
+  EXPECT_EQ(phone_variant, GetParam().phone);
+  target_image = saved;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, IdentifyProduct,
+    ::testing::Values(ProductCase{"QoR4710fFiRmWaRe", "QOR-4710", 0}, ProductCase{"VORPEX", "QOR-520", 1},
+                      ProductCase{"vorpex-phone", "QOR-520", 1}, ProductCase{"qor99001x", "QOR-9900", 0},
+                      ProductCase{"QOR6600", "QOR-3300/6600", 0}, ProductCase{"qor3301", "QOR-3301", 0},
+                      ProductCase{"qor99", "ODM-Product", 0}, ProductCase{"acme1234", "ODM-Product", 0},
+                      ProductCase{"", "ODM-Product", 0}));
+
+TEST(FirmwareImages, StandardBuildCarriesTheSampleTargetAlone) {
+  upgrade_stage.store(initial_upgrade_stage);
+  ASSERT_EQ(initial_upgrade_stage, 1);
+  load_firmware_images();
+  ASSERT_NE(target_image.data, nullptr);
+  EXPECT_EQ(target_image.size, 1050000u);
+  EXPECT_EQ(std::memcmp(target_image.data, "QoR4710fFiRmWaRe", 16), 0);
+  EXPECT_EQ(std::memcmp(target_image.header, target_image.data, sizeof target_image.header), 0);
+  EXPECT_STREQ(image_version(target_image), "3.2.1");
+  EXPECT_EQ(transition_image.data, nullptr);
+  EXPECT_EQ(transition_image.size, 0u);
+  EXPECT_EQ(find_firmware_resource(FIRMWARE_RESOURCE_TYPE, TRANSITION_IMAGE_ID), nullptr);
+  EXPECT_EQ(find_firmware_resource("OTHER_TYPE", TARGET_IMAGE_ID), nullptr);
+  identify_product();
+  EXPECT_STREQ(product_display_name, "QOR-4710");
+}
+
+TEST(StageDecision, ComparesTheDeviceWithTheTransitionVersion) {
+  FirmwareImage saved = transition_image;
+  std::memset(transition_image.header, 0, sizeof transition_image.header);
+  std::strcpy(reinterpret_cast<char*>(transition_image.header) + IMAGE_VERSION_OFFSET, "3.0.5");
+  struct Case {
+    const char* device;
+    std::int32_t stage;
+  } cases[] = {{"3.0.5", 1}, {"3.2.1", 1}, {"3.1", 0}, {"3.0.4", 0}, {"", 0}, {"3.2.1(NT)", 0}, {"3.2.1 (nt", 1}};
+  for (const Case& c : cases) {
+    copy_text(device_info.software_version, sizeof device_info.software_version, c.device);
+    upgrade_stage.store(0);
+    decide_upgrade_stage();
+    EXPECT_EQ(upgrade_stage.load(), c.stage) << c.device;
+  }
+  transition_image = saved;
+  upgrade_stage.store(1);
+}
+
+}  // namespace
+}  // namespace qor
