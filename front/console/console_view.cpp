@@ -1,0 +1,334 @@
+#include "front/console/console_view.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+
+#include "app/process.h"
+#include "net/clock.h"
+#include "ui/dialog_templates.h"
+
+namespace qor::console {
+
+namespace {
+
+std::string item_text(const WindowSnapshot& s, int id) {
+  auto it = s.controls.find(id);
+  return it == s.controls.end() ? std::string() : it->second.text;
+}
+
+// The dialog texts carry Windows line breaks.
+std::string plain(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  return text;
+}
+
+bool starts_with(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+std::string first_word(const std::string& s) { return s.substr(0, s.find(' ')); }
+
+}  // namespace
+
+ConsoleView::ConsoleView(Answers answers, std::FILE* out, bool tty)
+    : manager_(*this), answers_(std::move(answers)), out_(out), tty_(tty) {}
+
+Outcome ConsoleView::outcome() const {
+  std::lock_guard lock(mutex_);
+  return outcome_;
+}
+
+int ConsoleView::exit_status() const {
+  switch (outcome()) {
+    case Outcome::succeeded:
+      return 0;
+    case Outcome::usage_error:
+      return 2;
+    default:
+      return 1;
+  }
+}
+
+void ConsoleView::print_text(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  if (line_open_) {
+    std::fputc('\n', out_);
+    line_open_ = false;
+  }
+  std::fprintf(out_, "%s\n", plain(text).c_str());
+  std::fflush(out_);
+}
+
+void ConsoleView::end_progress_line() {
+  std::lock_guard lock(mutex_);
+  if (line_open_) {
+    std::fputc('\n', out_);
+    std::fflush(out_);
+    line_open_ = false;
+  }
+}
+
+void ConsoleView::usage_error(const std::string& message) {
+  end_progress_line();
+  {
+    std::lock_guard lock(mutex_);
+    outcome_ = Outcome::usage_error;
+  }
+  std::fprintf(stderr, "qor-upgrade-cli: %s\n", message.c_str());
+  end_process(2);
+}
+
+bool ConsoleView::ask_yes_no(const char* question) {
+  std::string answer = ask_line(question, false);
+  return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+std::string ConsoleView::ask_line(const char* question, bool hide) {
+  end_progress_line();
+  std::fprintf(out_, "%s", question);
+  std::fflush(out_);
+  termios saved{};
+  bool hidden = hide && tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (hidden) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+  }
+  std::string line;
+  bool got = static_cast<bool>(std::getline(std::cin, line));
+  if (hidden) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    std::fputc('\n', out_);
+  }
+  if (!got) return "\x04";  // end of input: the user gave up
+  return line;
+}
+
+void ConsoleView::on_show(Window window) {
+  auto s = manager_.snapshot(window);
+  if (!s) return;
+  switch (s->template_id) {
+    case IDD_WARNING:
+      return show_warning(*s);
+    case IDD_ADDRESS:
+    case IDD_ADDRESS_PHONE:
+      return show_address(*s);
+    case IDD_PASSWORD:
+      return show_password(*s);
+    case IDD_CONFIRM:
+    case IDD_CONFIRM_TRANSITION:
+      return show_confirm(*s);
+    case IDD_SUCCESS:
+      return show_success(*s);
+    case IDD_WAITING:
+      return show_waiting(*s);
+    default:
+      break;
+  }
+  // Windows that only show progress: the connecting window (an activity bar, not drawn) and the
+  // upload window.
+  print_text((s->title.empty() ? find_dialog_template(s->template_id)->caption : s->title) + std::string(" ..."));
+  if (s->template_id != IDD_UPLOAD) return;
+  std::lock_guard lock(mutex_);
+  bar_window_ = window;
+  bar_title_ = s->title;
+  auto bar = s->controls.find(IDC_PROGRESS);
+  if (bar != s->controls.end()) {
+    bar_low_ = bar->second.range_low;
+    bar_high_ = bar->second.range_high;
+  }
+  last_bar_percent_ = -1;
+}
+
+void ConsoleView::on_destroy(Window window) {
+  bool was_bar;
+  {
+    std::lock_guard lock(mutex_);
+    was_bar = window == bar_window_;
+    if (was_bar) bar_window_ = Window::none;
+  }
+  if (was_bar) end_progress_line();
+}
+
+void ConsoleView::on_title(Window window, const std::string& title) {
+  bool new_phase;
+  {
+    std::lock_guard lock(mutex_);
+    if (window != bar_window_) return;
+    new_phase = first_word(title) != first_word(bar_title_);
+    bar_title_ = title;
+    if (new_phase) last_bar_percent_ = -1;
+  }
+  if (new_phase) print_text(title + " ...");
+}
+
+void ConsoleView::on_progress_range(Window window, int, int low, int high) {
+  std::lock_guard lock(mutex_);
+  if (window != bar_window_) return;
+  bar_low_ = low;
+  bar_high_ = high;
+  last_bar_percent_ = -1;
+}
+
+void ConsoleView::on_progress_pos(Window window, int, int pos) { draw_bar(window, pos); }
+
+void ConsoleView::draw_bar(Window window, int pos) {
+  std::lock_guard lock(mutex_);
+  if (window != bar_window_ || bar_high_ <= bar_low_) return;
+  int percent = static_cast<int>(100LL * (pos - bar_low_) / (bar_high_ - bar_low_));
+  percent = std::clamp(percent, 0, 100);
+  if (percent == last_bar_percent_) return;
+  if (tty_) {
+    unsigned now = time_get_time();
+    if (percent != 100 && last_bar_percent_ >= 0 && now - last_bar_ms_ < 100) return;
+    last_bar_ms_ = now;
+    constexpr int width = 40;
+    char bar[width + 1];
+    int filled = percent * width / 100;
+    for (int i = 0; i < width; ++i) bar[i] = i < filled ? '#' : '.';
+    bar[width] = '\0';
+    std::fprintf(out_, "\r  [%s] %3d%%  %s\x1b[K", bar, percent, bar_title_.c_str());
+    line_open_ = true;
+  } else {
+    // Sparse lines for logs: every tenth of the way.
+    if (last_bar_percent_ >= 0 && percent / 10 == last_bar_percent_ / 10) {
+      last_bar_percent_ = percent;
+      return;
+    }
+    std::fprintf(out_, "  %3d%%  %s\n", percent, bar_title_.c_str());
+  }
+  std::fflush(out_);
+  last_bar_percent_ = percent;
+}
+
+int ConsoleView::message_box(Window owner, const std::string& text, const std::string& caption, unsigned) {
+  end_progress_line();
+  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+  std::fflush(stderr);
+  if (starts_with(text, "Upgrade Failed: ")) {
+    std::lock_guard lock(mutex_);
+    outcome_ = Outcome::failed;
+  } else if (owner != Window::none && text == "Invalid IP Address") {
+    // The address dialog stays open: answer it again, or give up when the address came from options.
+    if (!answers_.interactive) usage_error("--device: not a valid IPv4 address of a QOR");
+    std::string again = ask_line("IP address of your QOR: ", false);
+    if (again == "\x04") {
+      manager_.user_command(owner, IDCANCEL);
+    } else {
+      manager_.user_set_text(owner, 1000, again);
+      manager_.user_command(owner, IDOK);
+    }
+  }
+  return IDOK;
+}
+
+void ConsoleView::show_warning(const WindowSnapshot& s) {
+  print_text(s.title + "\n\n" + item_text(s, 1021) + "\n");
+  bool go = answers_.yes || (answers_.interactive && ask_yes_no("Continue? [y/N] "));
+  if (!go && !answers_.interactive) usage_error("the warning needs an answer: give --yes");
+  manager_.user_command(s.window, go ? IDOK : IDCANCEL);
+}
+
+void ConsoleView::show_address(const WindowSnapshot& s) {
+  print_text(s.title + "\n" + item_text(s, IDC_MAIN_TEXT) + " " + item_text(s, 1015));
+  const ControlState& list = s.controls.at(1017);
+  int pick = list.selection;
+  if (answers_.local_address) {
+    auto it = std::find(list.items.begin(), list.items.end(), *answers_.local_address);
+    if (it == list.items.end()) {
+      std::string known;
+      for (const std::string& a : list.items) known += (known.empty() ? "" : ", ") + a;
+      usage_error("--local-address " + *answers_.local_address + " is not an address of this PC (" +
+                  (known.empty() ? std::string("it has none") : "its addresses: " + known) + ")");
+    }
+    pick = static_cast<int>(it - list.items.begin());
+    manager_.user_select(s.window, 1017, pick);
+  }
+  if (pick >= 0) print_text("Your IP address: " + list.items[pick]);
+  std::string device;
+  if (answers_.device) {
+    device = *answers_.device;
+  } else if (answers_.interactive) {
+    print_text(item_text(s, 1008));
+    device = ask_line("IP address of your QOR: ", false);
+    if (device == "\x04") return manager_.user_command(s.window, IDCANCEL);
+  } else {
+    usage_error("the address of the QOR is missing: give --device ADDR");
+  }
+  manager_.user_set_text(s.window, 1000, device);
+  manager_.user_command(s.window, IDOK);
+}
+
+void ConsoleView::show_password(const WindowSnapshot& s) {
+  int attempt;
+  {
+    std::lock_guard lock(mutex_);
+    attempt = password_attempts_++;
+  }
+  if (attempt == 0) print_text(s.title + "\n\n" + item_text(s, IDC_MAIN_TEXT) + "\n");
+  std::string password;
+  if (answers_.password && attempt == 0) {
+    password = *answers_.password;
+  } else if (answers_.interactive) {
+    if (attempt > 0) print_text("The QOR did not accept the user name and password.");
+    password = ask_line(("Password for " + answers_.user + ": ").c_str(), true);
+    if (password == "\x04") return manager_.user_command(s.window, IDCANCEL);
+  } else if (answers_.password) {
+    print_text("The QOR did not accept the user name and the password of --password-file.");
+    return manager_.user_command(s.window, IDCANCEL);
+  } else {
+    usage_error("the QOR asks for a password: give --password-file FILE");
+  }
+  manager_.user_set_text(s.window, 1003, answers_.user);
+  manager_.user_set_text(s.window, 1005, password);
+  manager_.user_command(s.window, IDOK);
+}
+
+void ConsoleView::show_confirm(const WindowSnapshot& s) {
+  static constexpr struct {
+    int id;
+    const char* label;
+  } fields[] = {{1002, "Serial Number"},
+                {1003, "MAC Address"},
+                {1004, "Software Version"},
+                {1005, "Hardware Version"},
+                {1006, "Product Name"}};
+  std::string text = s.title + "\n\n" + item_text(s, IDC_MAIN_TEXT) + "\n";
+  for (const auto& f : fields) {
+    char line[300];
+    std::snprintf(line, sizeof line, "  %16s  %s\n", f.label, item_text(s, f.id).c_str());
+    text += line;
+  }
+  print_text(text);
+  bool go = answers_.yes || (answers_.interactive && ask_yes_no("Upgrade? [y/N] "));
+  if (!go && !answers_.interactive) usage_error("the upgrade needs confirming: give --yes");
+  manager_.user_command(s.window, go ? IDOK : IDCANCEL);
+}
+
+void ConsoleView::show_success(const WindowSnapshot& s) {
+  print_text(s.title + "\n" + item_text(s, IDC_MAIN_TEXT) + "\n  " + item_text(s, 1004));
+  {
+    std::lock_guard lock(mutex_);
+    outcome_ = Outcome::succeeded;
+  }
+  manager_.user_command(s.window, IDOK);
+}
+
+void ConsoleView::show_waiting(const WindowSnapshot& s) {
+  std::string text = item_text(s, 1022);
+  bool first;
+  {
+    std::lock_guard lock(mutex_);
+    first = !waiting_text_shown_;
+    waiting_text_shown_ = true;
+  }
+  print_text(s.title + (first && !text.empty() ? "\n" + text : std::string()));
+}
+
+void ConsoleView::cancel_all() {
+  for (const WindowSnapshot& s : manager_.open_windows()) manager_.user_command(s.window, IDCANCEL);
+}
+
+}  // namespace qor::console

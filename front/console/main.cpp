@@ -1,0 +1,143 @@
+// qor-upgrade-cli: the upgrade in a terminal or a script, with the same steps and texts as the GUI.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "app/firmware.h"
+#include "app/process.h"
+#include "app/upgrade.h"
+#include "front/console/console_view.h"
+#include "ui/dialogs.h"
+#include "ui/error_box.h"
+
+namespace {
+
+using qor::console::Answers;
+using qor::console::ConsoleView;
+
+ConsoleView* view = nullptr;
+
+const char* const usage_text =
+    "Usage: qor-upgrade-cli [options]\n"
+    "Upgrades the firmware of a QOR on the local network with the image this program carries.\n"
+    "\n"
+    "  --device ADDR          IPv4 address of the QOR\n"
+    "  --local-address ADDR   address of this PC that the QOR shall fetch the image from\n"
+    "                         (default: the first one)\n"
+    "  --user NAME            administrator's user name, if the QOR asks (default: admin)\n"
+    "  --password-file FILE   administrator's password: the first line of FILE\n"
+    "                         (without it the password is asked for on a terminal)\n"
+    "  --yes                  answer Continue and Upgrade without asking\n"
+    "  --verbose              print the diagnostic trace to stderr\n"
+    "  --help, --version\n"
+    "\n"
+    "Exit status: 0 upgraded and verified, 1 failed or declined, 2 usage error.\n"
+    "The image is served by TFTP from UDP port 69 (or the next free one up to 168): this needs\n"
+    "root or the capability CAP_NET_BIND_SERVICE.\n";
+
+[[noreturn]] void usage(const std::string& message) {
+  std::fprintf(stderr, "qor-upgrade-cli: %s\nTry 'qor-upgrade-cli --help'.\n", message.c_str());
+  std::exit(2);
+}
+
+void exit_with_outcome(int) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::_Exit(view ? view->exit_status() : 1);
+}
+
+void trace_to_stderr(const char* line) { std::fputs(line, stderr); }
+
+// Ctrl-C presses Cancel on every open window; a second one ends the program at once.
+void watch_signals(sigset_t set) {
+  int count = 0;
+  for (;;) {
+    int sig = 0;
+    if (sigwait(&set, &sig) != 0) continue;
+    if (++count > 1 || sig == SIGTERM) {
+      std::fprintf(stderr, "\nqor-upgrade-cli: interrupted\n");
+      qor::end_process(1);
+    }
+    std::fprintf(stderr, "\nqor-upgrade-cli: cancelling (Ctrl-C again to quit at once)\n");
+    view->cancel_all();
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Answers answers;
+  bool verbose = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) usage(arg + " needs a value");
+      return argv[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(usage_text, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      qor::upgrade_stage.store(qor::initial_upgrade_stage);
+      qor::load_firmware_images();
+      qor::identify_product();
+      std::printf("qor-upgrade-cli 1.0.0, carrying %s firmware %s", qor::product_display_name,
+                  qor::image_version(qor::target_image));
+      if (qor::transition_image.data) std::printf(" (transition firmware %s)", qor::image_version(qor::transition_image));
+      std::printf("\n");
+      return 0;
+    } else if (arg == "--device") {
+      answers.device = value();
+    } else if (arg == "--local-address") {
+      answers.local_address = value();
+    } else if (arg == "--user") {
+      answers.user = value();
+    } else if (arg == "--password-file") {
+      std::string path = value();
+      std::ifstream file(path);
+      std::string line;
+      if (!file || !std::getline(file, line)) usage("cannot read a password from " + path);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      answers.password = line;
+    } else if (arg == "--yes" || arg == "-y") {
+      answers.yes = true;
+    } else if (arg == "--verbose" || arg == "-v") {
+      verbose = true;
+    } else {
+      usage("unknown option " + arg);
+    }
+  }
+
+  bool tty_in = isatty(STDIN_FILENO) != 0;
+  answers.interactive = tty_in;
+  if (!tty_in) {
+    if (!answers.device) usage("no terminal to ask on: give --device ADDR");
+    if (!answers.yes) usage("no terminal to ask on: give --yes to continue and upgrade");
+  }
+  std::uint32_t device = 0;
+  if (answers.device && qor::parse_ip_address(answers.device->c_str(), &device) != 0) device = 0;
+
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // before any thread starts, so they all inherit it
+
+  static ConsoleView console(answers, stdout, isatty(STDOUT_FILENO) != 0);
+  view = &console;
+  qor::set_toolkit(&console.manager());
+  qor::set_end_process_hook(exit_with_outcome);
+  if (verbose) qor::set_trace_sink(trace_to_stderr);
+  std::thread(watch_signals, signals).detach();
+
+  qor::StartupOptions options;
+  options.loopback_addresses = (device >> 24) == 127;  // a QOR simulated on this PC
+  qor::upgrade_main(1, options);
+  qor::end_process(0);
+}
