@@ -1,0 +1,136 @@
+#include "http/device_client.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "ui/error_box.h"
+
+namespace qor {
+
+namespace {
+
+// Appends as much of `text` as fits; the buffer stays terminated.
+void append_text(char* buffer, std::size_t size, const char* text) {
+  std::size_t used = std::strlen(buffer);
+  if (used + 1 < size) copy_text(buffer + used, size - used, text);
+}
+
+void format_request(const char* path, char* buffer, std::size_t size) {
+  std::snprintf(buffer, size, "GET %s HTTP/1.1\r\n", path);
+  append_text(buffer, size, FIXED_HOST_LINE);
+  if (digest_state.password[0]) {
+    ++digest_state.nonce_count;
+    copy_text(digest_state.uri, sizeof digest_state.uri, path);
+    char line[AUTHORIZATION_LINE_SIZE];
+    build_digest_authorization(digest_state, line, sizeof line);
+    append_text(buffer, size, line);
+  }
+  append_text(buffer, size, "\r\n");
+}
+
+std::int32_t receive_reply(SocketHandle handle, char* buffer, std::int32_t capacity) {
+  std::int32_t count = 0;
+  while (count < capacity) {
+    long n = receive_bytes(handle, buffer + count, static_cast<std::size_t>(capacity - count));
+    if (n <= 0) break;
+    count += static_cast<std::int32_t>(n);
+    buffer[count] = '\0';
+  }
+  return count;
+}
+
+void extract_device_info(const char* reply) {
+  extract_page_field(reply, "Product Name:", device_info.product_name, DEVICE_FIELD_MAX);
+  extract_page_field(reply, "MAC Address:", device_info.mac_address, DEVICE_FIELD_MAX);
+  extract_page_field(reply, "Software Version:", device_info.software_version, DEVICE_FIELD_MAX);
+  extract_page_field(reply, "Hardware Version:", device_info.hardware_version, DEVICE_FIELD_MAX);
+  extract_page_field(reply, "Serial Number:", device_info.serial_number, DEVICE_FIELD_MAX);
+}
+
+}  // namespace
+
+std::mutex& request_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::int32_t request_worker(const RequestJob* job) {
+  debug_trace("HTTP %x:%u to %x:%u", job->bind_address, job->bind_port_base, job->remote_address,
+              job->remote_port);
+  std::lock_guard lock(request_mutex());
+  return fetch_device_page(job->bind_address, job->bind_port_base, job->remote_address, job->remote_port,
+                           job->path, job->reply_buffer, job->reply_capacity);
+}
+
+SocketHandle open_device_connection(std::uint32_t bind_address, std::uint16_t bind_port_base,
+                                    std::uint32_t remote_address, std::uint16_t remote_port) {
+  Socket socket(open_tcp_socket());
+  if (!socket.valid()) fail_upgrade("Upgrade Failed: Can't open HTTP socket");
+  bool bound = false;
+  for (unsigned i = 0; i < BIND_PORT_TRIES && !bound; ++i) {
+    unsigned port = bind_port_base + i;
+    if (port > 0xFFFF) break;
+    bound = bind_socket(socket.get(), bind_address, static_cast<std::uint16_t>(port));
+  }
+  if (!bound) {
+    socket.close();
+    fail_upgrade("Upgrade Failed: Can't bind HTTP socket");
+  }
+  if (!connect_socket(socket.get(), remote_address, remote_port)) return INVALID_SOCKET_HANDLE;
+  return socket.release();
+}
+
+std::int32_t fetch_device_page(std::uint32_t bind_address, std::uint16_t bind_port_base,
+                               std::uint32_t remote_address, std::uint16_t remote_port, const char* path,
+                               char* reply_buffer, std::int32_t reply_capacity) {
+  if (!reply_buffer || reply_capacity < 0) return 0;
+  Socket socket(open_device_connection(bind_address, bind_port_base, remote_address, remote_port));
+  std::size_t buffer_size = static_cast<std::size_t>(reply_capacity) + 1;
+  format_request(path ? path : "/", reply_buffer, buffer_size);
+  std::int32_t count = 0;
+  if (socket.valid()) {
+    debug_trace("%s", reply_buffer);
+    send_bytes(socket.get(), reply_buffer, std::strlen(reply_buffer));
+    count = receive_reply(socket.get(), reply_buffer, reply_capacity);
+    debug_trace("recv done\n");
+    debug_trace("%s", reply_buffer);
+    debug_trace("\n");
+  }
+  if (classify_reply_status(reply_buffer, digest_state) == REPLY_AUTH_NEEDED) return -1;
+  if (count > 0) extract_device_info(reply_buffer);
+  return count;
+}
+
+int classify_reply_status(const char* reply, DigestState& state) {
+  if (std::strncmp(reply, "HTTP/1.1", 8) != 0) return REPLY_NOT_HTTP_1_1;
+  const char* p = reply + 8;
+  if (*p) ++p;  // the character after the version, whatever it is; never past the end
+  while (*p == ' ' || *p == '\t')
+    ++p;
+  if (!*p) return REPLY_NO_STATUS;
+  if (std::strncmp(p, "200", 3) == 0) return REPLY_OK;
+  if (std::strncmp(p, "401", 3) != 0) return REPLY_OTHER;
+  const char* challenge = std::strstr(p, "WWW-Authenticate:");
+  if (!challenge) return REPLY_OTHER;
+  return parse_digest_challenge(challenge, state) == 0 ? REPLY_AUTH_NEEDED : REPLY_OTHER;
+}
+
+char* extract_page_field(const char* reply, const char* label, char* field, std::size_t max_length) {
+  const char* at = std::strstr(reply, label);
+  if (!at) return nullptr;
+  const char* tag_end = std::strchr(at, '>');
+  if (!tag_end) return nullptr;
+  while (tag_end[1] == '<') {
+    tag_end = std::strchr(tag_end + 1, '>');
+    if (!tag_end) return nullptr;
+  }
+  const char* value = tag_end + 1;
+  std::size_t length = 0;
+  while (length < max_length && value[length] && value[length] != '<')
+    ++length;
+  std::memcpy(field, value, length);
+  field[length] = '\0';
+  return field;
+}
+
+}  // namespace qor
