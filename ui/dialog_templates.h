@@ -49,6 +49,11 @@ struct DialogTemplate {
   std::span<const ControlTemplate> controls;  // template order = tab order
 };
 
+// Every template has the same frame: a caption with a close box, a modal dialog frame, no menu, and this
+// font, whose metrics turn dialog units into pixels.
+inline constexpr const char* DIALOG_FONT_FAMILY = "MS Sans Serif";
+inline constexpr int DIALOG_FONT_POINTS = 8;
+
 // Dialog template numbers.
 inline constexpr int IDD_ADDRESS = 101;
 inline constexpr int IDD_CONFIRM = 103;
