@@ -1,0 +1,328 @@
+#include "http/device_client.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/process.h"
+#include "tests/http/http_fixture.h"
+#include "tests/support/fake_toolkit.h"
+#include "ui/error_box.h"
+
+namespace qor::test {
+namespace {
+
+constexpr const char* BARE_REQUEST = "GET /admin/advanced HTTP/1.1\r\nHost: 192.168.2.110\r\n\r\n";
+
+using DeviceClient = HttpTest;
+
+std::vector<std::string> trace_lines;
+void record_trace(const char* line) {
+  trace_lines.push_back(line);
+}
+
+// A port on 127.0.0.1 that refuses connections for as long as the returned socket lives.
+Socket refusing_port(std::uint16_t& port) {
+  Socket s(open_tcp_socket());
+  bind_socket(s.get(), LOOPBACK_ADDRESS, 0);
+  port = local_port(s.get());
+  return s;
+}
+
+TEST_F(DeviceClient, RequestWithoutCredentialsIsExactlyLineHostAndBlankLine) {
+  HttpTestServer server;
+  server.push(http_page(status_page()));
+  trace_lines.clear();
+  set_trace_sink(record_trace);
+  RequestJob job{
+      0,           LOOPBACK_ADDRESS, HTTP_BIND_PORT_BASE, LOOPBACK_ADDRESS, server.port(), STATUS_PAGE_PATH,
+      page_buffer, PAGE_CAPACITY};
+  EXPECT_GT(request_worker(&job), 0);
+  set_trace_sink(nullptr);
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0], BARE_REQUEST);
+  HttpRequestRecord record = server.records()[0];
+  EXPECT_EQ(record.peer_address, LOOPBACK_ADDRESS);
+  EXPECT_GE(record.peer_port, HTTP_BIND_PORT_BASE);
+  EXPECT_LE(record.peer_port, HTTP_BIND_PORT_BASE + 100);
+  ASSERT_FALSE(trace_lines.empty());
+  EXPECT_EQ(trace_lines[0], "HTTP 7f000001:23456 to 7f000001:" + std::to_string(server.port()));
+  EXPECT_EQ(digest_state.nonce_count, 0u);
+}
+
+TEST_F(DeviceClient, StatusPageFillsAllFiveFieldsAndCountsHeaders) {
+  HttpTestServer server;
+  HttpReply reply = http_page(status_page());
+  server.push(reply);
+  EXPECT_EQ(fetch(server), static_cast<std::int32_t>(reply.bytes.size()));
+  EXPECT_STREQ(device_info.product_name, "QOR-2102");
+  EXPECT_STREQ(device_info.mac_address, "00:0E:08:12:34:56");
+  EXPECT_STREQ(device_info.software_version, "3.2.1");
+  EXPECT_STREQ(device_info.hardware_version, "2.0");
+  EXPECT_STREQ(device_info.serial_number, "FM500123");
+  EXPECT_EQ(std::string(page_buffer), reply.bytes);
+}
+
+TEST_F(DeviceClient, TrickledReplyIsGatheredWhole) {
+  HttpTestServer server;
+  HttpReply reply = http_page(status_page());
+  reply.chunk_size = 17;
+  reply.chunk_delay_ms = 1;
+  server.push(reply);
+  EXPECT_EQ(fetch(server), static_cast<std::int32_t>(reply.bytes.size()));
+  EXPECT_STREQ(device_info.serial_number, "FM500123");
+}
+
+TEST_F(DeviceClient, FieldMissingFromALaterPageKeepsItsValue) {
+  HttpTestServer server;
+  server.push(http_page(status_page()));
+  server.push(http_page("<td>Software Version:</td><td>4.0</td>"));
+  fetch(server);
+  fetch(server);
+  EXPECT_STREQ(device_info.software_version, "4.0");
+  EXPECT_STREQ(device_info.serial_number, "FM500123");
+}
+
+TEST_F(DeviceClient, Http10ReplyIsStillParsedAndCounted) {
+  HttpTestServer server;
+  std::string reply = "HTTP/1.0 200 OK\r\n\r\n" + status_page("OLD");
+  server.push(reply);
+  EXPECT_EQ(fetch(server), static_cast<std::int32_t>(reply.size()));
+  EXPECT_STREQ(device_info.product_name, "OLD");
+}
+
+TEST_F(DeviceClient, ChallengeAsksForAuthenticationAndLeavesTheFieldsAlone) {
+  HttpTestServer server;
+  server.push(http_page(status_page("FIRST")));
+  server.push(http_page(status_page("SECOND"), "401 Unauthorized",
+                        "WWW-Authenticate: Digest realm=\"QOR\", nonce=\"abc\", qop=\"auth\"\r\n"));
+  fetch(server);
+  EXPECT_EQ(fetch(server), -1);
+  EXPECT_STREQ(device_info.product_name, "FIRST");
+  EXPECT_STREQ(digest_state.realm, "QOR");
+  EXPECT_STREQ(digest_state.nonce, "abc");
+  EXPECT_STREQ(digest_state.qop, "auth");
+}
+
+TEST_F(DeviceClient, UnusableChallengeIsAnOrdinaryPage) {
+  for (const char* headers :
+       {"", "WWW-Authenticate: Digest realm=\"QOR\"\r\n", "WWW-Authenticate: Basic nonce=\"x\"\r\n"}) {
+    HttpTestServer server;
+    HttpReply reply = http_page(status_page("ERRPAGE"), "401 Unauthorized", headers);
+    server.push(reply);
+    EXPECT_EQ(fetch(server), static_cast<std::int32_t>(reply.bytes.size())) << headers;
+    EXPECT_STREQ(device_info.product_name, "ERRPAGE");
+  }
+}
+
+TEST_F(DeviceClient, NothingReceivedGivesZero) {
+  HttpReply silent;
+  silent.close_silently = true;
+  HttpReply reset;
+  reset.reset = true;
+  for (const HttpReply& reply : {silent, reset}) {
+    HttpTestServer server;
+    server.push(reply);
+    std::strcpy(device_info.product_name, "KEPT");
+    EXPECT_EQ(fetch(server), 0);
+    EXPECT_STREQ(device_info.product_name, "KEPT");
+  }
+}
+
+TEST_F(DeviceClient, RefusedConnectionGivesZeroButStillCountsTheNonce) {
+  std::uint16_t port = 0;
+  Socket refuser = refusing_port(port);
+  set_credentials("admin", "secret");
+  std::strcpy(digest_state.nonce, "n");
+  std::strcpy(device_info.product_name, "KEPT");
+  EXPECT_EQ(fetch_device_page(LOOPBACK_ADDRESS, HTTP_BIND_PORT_BASE, LOOPBACK_ADDRESS, port, STATUS_PAGE_PATH,
+                              page_buffer, PAGE_CAPACITY),
+            0);
+  EXPECT_STREQ(device_info.product_name, "KEPT");
+  EXPECT_EQ(digest_state.nonce_count, 1u);
+}
+
+TEST_F(DeviceClient, LongReplyStopsAtTheCapacityAndStaysTerminated) {
+  HttpTestServer server;
+  std::string reply = "HTTP/1.1 200 OK\r\n\r\n" + std::string(PAGE_CAPACITY + 5000, 'x');
+  server.push(reply);
+  page_buffer[PAGE_CAPACITY] = 'Z';
+  EXPECT_EQ(fetch(server), PAGE_CAPACITY);
+  EXPECT_EQ(page_buffer[PAGE_CAPACITY], '\0');
+  EXPECT_EQ(std::strlen(page_buffer), static_cast<std::size_t>(PAGE_CAPACITY));
+}
+
+TEST_F(DeviceClient, SmallCapacityNeverWritesPastItsBuffer) {
+  HttpTestServer server;
+  server.push(http_page(status_page()));
+  char buffer[64 + 1 + 8];
+  std::memset(buffer, '#', sizeof buffer);
+  EXPECT_EQ(fetch_device_page(LOOPBACK_ADDRESS, HTTP_BIND_PORT_BASE, LOOPBACK_ADDRESS, server.port(),
+                              STATUS_PAGE_PATH, buffer, 64),
+            64);
+  EXPECT_EQ(buffer[64], '\0');
+  for (int i = 65; i < 73; ++i)
+    EXPECT_EQ(buffer[i], '#');
+}
+
+TEST_F(DeviceClient, CredentialsCountUpUnderOneNonceAndNameThePath) {
+  HttpTestServer server;
+  server.set_default(http_page(status_page()));
+  std::strcpy(digest_state.realm, "QOR");
+  std::strcpy(digest_state.nonce, "n1");
+  std::strcpy(digest_state.qop, "auth");
+  std::strcpy(digest_state.cnonce, "1a2b");
+  set_credentials("admin", "secret");
+  const char* paths[] = {"/admin/advanced", "/admin/upgrade?tftp://127.0.0.1:69/qor1a2b.bi1",
+                         "/admin/advanced"};
+  for (const char* path : paths)
+    fetch(server, path);
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    std::string nc = "nc=00000000" + std::to_string(i + 1) + ",";
+    EXPECT_NE(requests[i].find(nc), std::string::npos) << requests[i];
+    EXPECT_NE(requests[i].find(std::string("uri=\"") + paths[i] + "\""), std::string::npos);
+    EXPECT_EQ(requests[i].rfind(std::string("GET ") + paths[i] +
+                                    " HTTP/1.1\r\nHost: 192.168.2.110\r\n"
+                                    "Authorization: Digest username=\"admin\",realm=\"QOR\",nonce=\"n1\",",
+                                0),
+              0u);
+    EXPECT_EQ(requests[i].substr(requests[i].size() - 5), "\"\r\n\r\n");
+  }
+  EXPECT_EQ(digest_state.nonce_count, 3u);
+
+  digest_state.password[0] = '\0';
+  fetch(server);
+  EXPECT_EQ(server.requests().back(), BARE_REQUEST);
+  EXPECT_EQ(digest_state.nonce_count, 3u);
+}
+
+// The device checks the response itself: only the right password opens the page.
+TEST_F(DeviceClient, ChallengeThenCredentialsEarnThePage) {
+  HttpTestServer server;
+  server.set_handler([](const HttpRequestRecord& request, std::size_t) {
+    std::size_t at = request.bytes.find("cnonce=\"");
+    if (at == std::string::npos) return challenge_reply("abc");
+    std::string cnonce = request.bytes.substr(at + 8, request.bytes.find('"', at + 8) - at - 8);
+    char expected[MD5_HEX_SIZE];
+    compute_digest_response("abc", cnonce.c_str(), "admin", "QOR", "right", "", "000000001", "GET", "auth",
+                            "/admin/advanced", "", expected);
+    if (request.bytes.find(std::string("response=\"") + expected + "\"") == std::string::npos)
+      return challenge_reply("abc");
+    return http_page(status_page("OPENED"));
+  });
+  EXPECT_EQ(fetch(server), -1);
+  set_credentials("admin", "wrong");
+  EXPECT_EQ(fetch(server), -1);
+  EXPECT_EQ(digest_state.nonce_count, 1u);  // same nonce: not reset
+  set_credentials("admin", "right");
+  digest_state.nonce_count = 0;
+  EXPECT_GT(fetch(server), 0);
+  EXPECT_STREQ(device_info.product_name, "OPENED");
+}
+
+TEST_F(DeviceClient, BindMovesToTheNextFreePort) {
+  const std::uint16_t base = 38211;
+  Socket taken(open_tcp_socket());
+  if (!bind_socket(taken.get(), LOOPBACK_ADDRESS, base)) GTEST_SKIP() << "port in use";
+  HttpTestServer server;
+  server.push(http_page(status_page()));
+  fetch_device_page(LOOPBACK_ADDRESS, base, LOOPBACK_ADDRESS, server.port(), STATUS_PAGE_PATH, page_buffer,
+                    PAGE_CAPACITY);
+  ASSERT_EQ(server.records().size(), 1u);
+  EXPECT_GT(server.records()[0].peer_port, base);
+  EXPECT_LE(server.records()[0].peer_port, base + 100);
+}
+
+TEST_F(DeviceClient, AllHundredAndOnePortsTakenEndsTheUpgrade) {
+  const std::uint16_t base = 38411;
+  std::vector<Socket> taken;
+  for (int i = 0; i < BIND_PORT_TRIES; ++i) {
+    taken.emplace_back(open_tcp_socket());
+    bind_socket(taken.back().get(), LOOPBACK_ADDRESS, static_cast<std::uint16_t>(base + i));
+  }
+  HttpTestServer server;  // the port after the range stays free: it must not be tried
+  ScopedFakeToolkit fake;
+  ExitTrap trap;
+  EXPECT_THROW(open_device_connection(LOOPBACK_ADDRESS, base, LOOPBACK_ADDRESS, server.port()), ProcessExit);
+  EXPECT_EQ(trap.code(), 0);
+  ASSERT_EQ(fake->message_boxes().size(), 1u);
+  EXPECT_EQ(fake->message_boxes()[0].text, "Upgrade Failed: Can't bind HTTP socket");
+  EXPECT_EQ(fake->message_boxes()[0].caption, "QOR Firwmare Upgrade Error");
+  EXPECT_EQ(server.connection_count(), 0u);
+}
+
+struct StatusCase {
+  const char* reply;
+  int code;
+};
+
+class ReplyStatus : public ::testing::TestWithParam<StatusCase> {};
+
+TEST_P(ReplyStatus, Classification) {
+  DigestState state{};
+  EXPECT_EQ(classify_reply_status(GetParam().reply, state), GetParam().code) << GetParam().reply;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, ReplyStatus,
+    ::testing::Values(
+        StatusCase{"HTTP/1.1 200 OK\r\n", REPLY_OK}, StatusCase{"HTTP/1.1 2001", REPLY_OK},
+        StatusCase{"HTTP/1.1X200", REPLY_OK}, StatusCase{"HTTP/1.1 \t \t200", REPLY_OK},
+        StatusCase{"HTTP/1.1", REPLY_NO_STATUS}, StatusCase{"HTTP/1.1 ", REPLY_NO_STATUS},
+        StatusCase{"HTTP/1.1  \t", REPLY_NO_STATUS}, StatusCase{"http/1.1 200", REPLY_NOT_HTTP_1_1},
+        StatusCase{"HTTP/1.0 200 OK", REPLY_NOT_HTTP_1_1}, StatusCase{"", REPLY_NOT_HTTP_1_1},
+        StatusCase{"GET /admin/advanced HTTP/1.1", REPLY_NOT_HTTP_1_1},
+        StatusCase{"HTTP/1.1 404 Not Found", REPLY_OTHER},
+        StatusCase{"HTTP/1.1 401 Unauthorized\r\n\r\n", REPLY_OTHER},
+        StatusCase{"HTTP/1.1 401\r\nWWW-Authenticate: Digest nonce=\"n\"", REPLY_OTHER},
+        StatusCase{"HTTP/1.1 401\r\nwww-authenticate: Digest realm=\"r\" nonce=\"n\"", REPLY_OTHER},
+        StatusCase{"HTTP/1.1 401\r\n\r\n<p>WWW-Authenticate: realm=\"r\" nonce=\"n\"</p>", REPLY_AUTH_NEEDED},
+        StatusCase{"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n",
+                   REPLY_AUTH_NEEDED}));
+
+struct FieldCase {
+  const char* reply;
+  const char* expected;  // null: the field keeps "KEPT"
+};
+
+class PageField : public ::testing::TestWithParam<FieldCase> {};
+
+TEST_P(PageField, Extraction) {
+  char field[128] = "KEPT";
+  char* result = extract_page_field(GetParam().reply, "Product Name:", field, DEVICE_FIELD_MAX);
+  if (GetParam().expected) {
+    EXPECT_EQ(result, field);
+    EXPECT_STREQ(field, GetParam().expected);
+  } else {
+    EXPECT_EQ(result, nullptr);
+    EXPECT_STREQ(field, "KEPT");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tags, PageField,
+    ::testing::Values(FieldCase{"Product Name:</td><td>ABC</td>", "ABC"},
+                      FieldCase{"Product Name: <b>x</b>", "x"}, FieldCase{"Product Name: x<br>y", "y"},
+                      FieldCase{"<b>Product Name:</b></td><td> A &amp; B \r\n</td>", " A &amp; B \r\n"},
+                      FieldCase{"Product Name:</td><td>to the end", "to the end"},
+                      FieldCase{"Product Name:</td><td></td>", ""},
+                      FieldCase{"Product Name:</b>\r\n<td>x", "\r\n"},
+                      FieldCase{"Product Name: no tag", nullptr}, FieldCase{"Product Name:</td><", nullptr},
+                      FieldCase{"product name:</td><td>x", nullptr},
+                      FieldCase{"Serial Number:</td><td>x", nullptr}));
+
+TEST(PageFieldLength, LongValueIsCutTo127) {
+  std::string value(200, 'v');
+  std::string reply = "Product Name:</td><td>" + value + "</td>";
+  char field[128];
+  std::memset(field, '#', sizeof field);
+  extract_page_field(reply.c_str(), "Product Name:", field, DEVICE_FIELD_MAX);
+  EXPECT_EQ(std::string(field), value.substr(0, 127));
+}
+
+}  // namespace
+}  // namespace qor::test
