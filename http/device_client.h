@@ -18,7 +18,9 @@ struct RequestJob {
   std::uint32_t remote_address;
   std::uint16_t remote_port;
   const char* path;
-  char* reply_buffer;  // takes the request text first, then the reply; reply_capacity + 1 bytes at least
+  // Takes the request text first, then the reply: reply_capacity + 1 bytes at least, and it must
+  // outlive the request (the program passes page_buffer).
+  char* reply_buffer;
   std::int32_t reply_capacity;
 };
 

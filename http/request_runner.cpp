@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <system_error>
 
 #include "app/process.h"
@@ -31,6 +32,7 @@ constexpr const char* USER_ABORT = "Upgrade Failed: User Abort";
 // the process while the worker still waits on the network) leaves the other a live record.
 struct WorkerState {
   RequestJob job{};
+  std::string path;  // the caller's text may be gone before a worker stuck in connect reads it
   std::int32_t result = 0;
   std::atomic<bool> finished{false};
 };
@@ -61,6 +63,8 @@ std::int32_t run_attempt(const RequestJob& job, BarState& bar) {
   ConnectingWindow connecting;
   auto state = std::make_shared<WorkerState>();
   state->job = job;
+  state->path = job.path ? job.path : "/";
+  state->job.path = state->path.c_str();
   try {
     start_core_thread([state] {
       state->result = request_worker(&state->job);
