@@ -77,6 +77,7 @@ class TftpStateTest : public ::testing::Test {
     saved_transition_ = transition_image;
     saved_stage_ = upgrade_stage.load();
     saved_phone_ = phone_variant;
+    timing.polls_per_interval = 5000;  // a slow machine must not provoke resends the tests do not expect
     timing.settle_steps = 2;
     timing.settle_sleep_ms = 4;
     timing.verify_attempts = 0;  // most tests stop short of the status page; those that read it say so

@@ -68,6 +68,19 @@ class Transfer : public ::testing::Test {
     EXPECT_EQ(d->from_port, server_port_);
   }
 
+  // The first block once the OACK has been acknowledged; with short intervals the OACK may have been
+  // resent meanwhile, and those copies come first.
+  void await_first_block() {
+    for (;;) {
+      auto d = peer_.receive();
+      ASSERT_TRUE(d);
+      if (d->opcode() == TFTP_OACK) continue;
+      EXPECT_EQ(d->opcode(), TFTP_DATA);
+      EXPECT_EQ(d->block(), 1u);
+      return;
+    }
+  }
+
   void expect_block(unsigned block) {
     auto d = peer_.receive();
     ASSERT_TRUE(d);
@@ -196,7 +209,7 @@ TEST_P(TransferSilence, ResendsOncePerIntervalAndGivesUpAfterTheLast) {
   expect_oack();
   if (s.ack_option_ack) {
     peer_.send_ack(0);
-    expect_block(1);
+    await_first_block();
   }
   if (s.send_error) peer_.send_error(0, "go away");
   EXPECT_EQ(finish(), TransferOutcome::timeout);
@@ -230,7 +243,7 @@ TEST_P(TransferFlood, StillTimesOut) {
   start(pattern(2000));
   expect_oack();
   peer_.send_ack(0);
-  expect_block(1);
+  await_first_block();
   auto until = std::chrono::steady_clock::now() + 20s;
   while (!done_ && std::chrono::steady_clock::now() < until) {
     for (int i = 0; i < 50; ++i)

@@ -1,0 +1,106 @@
+// Benchmark server: serves every file of a directory over TFTP with the program's own transfer
+// session (same socket for request and transfer, lock-step 512-byte blocks, upload window updates),
+// one request after another, until it is killed.
+//
+//   tftp_bench_server ADDRESS PORT DIRECTORY
+#include <arpa/inet.h>
+#include <dirent.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tftp/tftp_listener.h"
+#include "tftp/tftp_packet.h"
+#include "tftp/tftp_session.h"
+#include "ui/dialog_manager.h"
+#include "ui/dialog_templates.h"
+
+namespace {
+
+// Draws nothing: the transfer still goes through the dialog manager, as it does under a real front end.
+class NullView : public qor::DialogView {
+ public:
+  qor::PixelSize pixel_size(const qor::DialogTemplate&) override { return {400, 200}; }
+  qor::PixelSize screen_size() override { return {1920, 1080}; }
+  void on_create(qor::Window, const qor::DialogTemplate&, bool) override {}
+  void on_destroy(qor::Window) override {}
+  int message_box(qor::Window, const std::string&, const std::string&, unsigned) override {
+    return qor::IDOK;
+  }
+};
+
+using Files = std::map<std::string, std::vector<unsigned char>>;
+
+Files load_directory(const std::string& dir) {
+  Files files;
+  DIR* d = opendir(dir.c_str());
+  if (!d) return files;
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    std::ifstream in(dir + "/" + e->d_name, std::ios::binary);
+    files[e->d_name].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  closedir(d);
+  return files;
+}
+
+// The file a read request names (a leading '/' is optional), or null.
+const std::vector<unsigned char>* requested_file(const Files& files, const unsigned char* rx, long n) {
+  if (n < 3 || qor::get_u16_be(rx) != qor::TFTP_RRQ) return nullptr;
+  const char* name = reinterpret_cast<const char*>(rx + 2);
+  if (!std::memchr(name, '\0', static_cast<std::size_t>(n - 2))) return nullptr;
+  if (*name == '/') ++name;
+  auto it = files.find(name);
+  return it == files.end() ? nullptr : &it->second;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: %s ADDRESS PORT DIRECTORY\n", argv[0]);
+    return 2;
+  }
+  in_addr a{};
+  if (inet_pton(AF_INET, argv[1], &a) != 1) return 2;
+  const std::uint32_t address = ntohl(a.s_addr);
+  const auto port = static_cast<std::uint16_t>(std::atoi(argv[2]));
+  const Files files = load_directory(argv[3]);
+
+  NullView view;
+  qor::DialogManager manager(view);
+  qor::set_toolkit(&manager);
+
+  qor::Socket sock(qor::open_udp_socket());
+  if (!sock.valid() || !qor::bind_socket(sock.get(), address, port)) {
+    std::perror("bind");
+    return 1;
+  }
+  std::printf("ready %s:%u, %zu files\n", argv[1], static_cast<unsigned>(port), files.size());
+  std::fflush(stdout);
+
+  static qor::TftpSession session;
+  unsigned char rx[qor::TFTP_RX_BUFFER_SIZE];
+  for (;;) {
+    qor::wait_readable(sock.get(), 1000);
+    std::uint32_t from = 0;
+    std::uint16_t from_port = 0;
+    long n = qor::receive_datagram(sock.get(), rx, sizeof rx, from, from_port);
+    const std::vector<unsigned char>* file = requested_file(files, rx, n);
+    if (!file) continue;
+    qor::Window window = manager.create_dialog(qor::IDD_UPLOAD, qor::transfer_dialog_proc);
+    qor::init_tftp_session(session, sock.get(), address, from, from_port,
+                           static_cast<std::uint32_t>(file->size()));
+    manager.progress_range(window, qor::IDC_PROGRESS, 0, static_cast<int>(session.block_count & 0xFFFF));
+    qor::TransferOutcome outcome = qor::run_transfer(session, file->data(), window, "Target");
+    manager.destroy_window(window);
+    std::printf("%s %u bytes\n", outcome == qor::TransferOutcome::complete ? "served" : "timed out",
+                static_cast<unsigned>(file->size()));
+    std::fflush(stdout);
+  }
+}
