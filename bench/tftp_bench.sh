@@ -15,7 +15,7 @@ reps=${1:-7}
 build=${QOR_BENCH_BUILD:-build-tftp-bench}
 ours_addr=127.0.0.61
 hpa_addr=127.0.0.62
-port=6969
+port=${QOR_BENCH_PORT:-6969}
 
 install_tftpd() {
   command -v in.tftpd >/dev/null 2>&1 && return
@@ -60,6 +60,13 @@ in.tftpd -L -a "$hpa_addr:$port" -u "$tftpd_user" -s "$tmp/files" >"$tmp/hpa.log
 pids+=($!)
 for _ in $(seq 50); do grep -q ready "$tmp/ours.log" 2>/dev/null && break; sleep 0.1; done
 sleep 0.3
+for pid in "${pids[@]}"; do
+  if ! kill -0 "$pid" 2>/dev/null; then
+    echo "a server did not start (port $port taken?):" >&2
+    cat "$tmp/ours.log" "$tmp/hpa.log" >&2
+    exit 1
+  fi
+done
 
 # Microseconds one fetch takes; checks the bytes afterwards.
 fetch() {

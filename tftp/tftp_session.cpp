@@ -23,6 +23,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// After a block has gone out, the socket is read without sleeping for this long before the poll
+// waits: a prompt acknowledgement is then taken without the wake-up of a sleeping thread, which
+// measured as most of the time per block on loopback (0.9 s against 0.35 s for 8 MiB). Past it the
+// wait is passive again, so a slower device costs at most this much CPU per block.
+constexpr std::chrono::microseconds REPLY_SPIN(100);
+
 struct TransferState {
   TftpSession& s;
   const unsigned char* image;
@@ -31,6 +37,7 @@ struct TransferState {
   sockaddr_in peer;
   Clock::time_point interval_start;
   Clock::time_point last_pump;
+  Clock::time_point last_send;
   unsigned intervals;
 };
 
@@ -95,6 +102,7 @@ bool advance(TransferState& t) {
   }
   s.block_len = s.next_block == s.block_count ? s.last_block_len : static_cast<std::int32_t>(TFTP_BLOCK_SIZE);
   send_current_block(t);
+  t.last_send = Clock::now();
   debug_trace("Send block %d (%d)\n", static_cast<int>(s.next_block), static_cast<int>(s.block_len));
   return false;
 }
@@ -107,6 +115,7 @@ void retransmit(TransferState& t) {
     debug_trace("ReSend block %d\n", static_cast<int>(t.s.next_block));
     send_current_block(t);
   }
+  t.last_send = Clock::now();
   restart_interval(t);
 }
 
@@ -143,7 +152,7 @@ void init_tftp_session(TftpSession& session, SocketHandle sock, std::uint32_t lo
 
 TransferOutcome run_transfer(TftpSession& session, const unsigned char* image, Window window,
                              const char* stage_name) {
-  TransferState t{session, image, window, stage_name, {}, Clock::now(), Clock::now(), 0};
+  TransferState t{session, image, window, stage_name, {}, Clock::now(), Clock::now(), Clock::now(), 0};
   fill_socket_address(session.peer_addr, session.peer_port, t.peer);
   set_nonblocking(session.sock);
   send_option_ack(session.sock, session.packet, t.peer, session.image_size);
@@ -154,6 +163,7 @@ TransferOutcome run_transfer(TftpSession& session, const unsigned char* image, W
       if (advance(t)) return TransferOutcome::complete;
       continue;
     }
+    if (arrival == Arrival::nothing && Clock::now() - t.last_send < REPLY_SPIN) continue;
     pump_window(t, arrival);
     // A stale acknowledgement is dropped without waiting: the next datagram may be the awaited one.
     if (arrival != Arrival::stale) wait_readable(session.sock, static_cast<int>(timing.tftp_poll_ms));
