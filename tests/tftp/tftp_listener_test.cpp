@@ -2,6 +2,7 @@
 // real TFTP client fetching the image.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -22,6 +23,13 @@ using test::TraceRecorder;
 
 class Listener : public test::TftpStateTest {
  protected:
+  void SetUp() override {
+    TftpStateTest::SetUp();
+    Socket probe(open_udp_socket());
+    if (!bind_socket(probe.get(), 0x7F002801, 69) && errno == EACCES)
+      GTEST_SKIP() << "low ports need privilege";
+  }
+
   void TearDown() override {
     // A test that stopped half-way still has to bring the listener thread to its end.
     if (started_ && !trap_.ended()) {
