@@ -1,20 +1,22 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, builds the release configuration and runs its tests.
-#   scripts/test.sh            everything
-#   scripts/test.sh --quick    the release build's tests only
+# Runs every test: installs what is missing, then builds and tests
+#   default  release build: unit, GUI (offscreen) and end-to-end tests
+#   dev      AddressSanitizer + UndefinedBehaviorSanitizer build: the same tests
+#   tsan     ThreadSanitizer build of the core: its threaded tests
+#   fuzz     libFuzzer targets (clang): a short run of each
+# Give preset names to run only those, e.g. scripts/test.sh default
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 jobs=$(nproc)
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(default dev tsan fuzz)
 
-run_preset() {
-  local preset=$1
+for preset in "${presets[@]}"; do
   echo "=== $preset: configure and build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   echo "=== $preset: tests"
   ctest --preset "$preset" -j "$jobs"
-}
-
-run_preset default
+done
