@@ -1,5 +1,7 @@
 #include "ui/dialog_templates.h"
 
+#include <array>
+
 namespace qor {
 
 // Rectangles and control order are those of the original layout; the order is also the tab order.
@@ -14,19 +16,22 @@ constexpr ControlTemplate warning_controls[] = {
 };
 
 // 101 and 305 hold the same controls; only the picture differs.
-#define QOR_ADDRESS_CONTROLS(icon_id)                                                                        \
-  {1, K::button, "OK", {26, 126, 50, 14}, CF_DEFAULT, 0},                                                    \
-      {2, K::button, "Cancel", {86, 126, 50, 14}, CF_NONE, 0},                                               \
-      {1007, K::text, "", {13, 6, 139, 16}, CF_NONE, 0}, {1008, K::text, "", {13, 42, 148, 56}, CF_NONE, 0}, \
-      {1015, K::line, "", {37, 28, 89, 14}, CF_NONE, 0}, {1017, K::list, "", {63, 153, 79, 80}, CF_NONE, 0}, \
-      {0, K::label, "Your IP Address", {9, 156, 52, 8}, CF_NONE, 0},                                         \
-      {0, K::icon, "", {119, 18, 20, 20}, CF_NONE, icon_id}, {                                               \
-    1000, K::address, "", {26, 103, 109, 15}, CF_NONE, 0                                                     \
-  }
+constexpr std::array<ControlTemplate, 9> address_controls_with(int icon) {
+  return {{
+      {1, K::button, "OK", {26, 126, 50, 14}, CF_DEFAULT, 0},
+      {2, K::button, "Cancel", {86, 126, 50, 14}, CF_NONE, 0},
+      {1007, K::text, "", {13, 6, 139, 16}, CF_NONE, 0},
+      {1008, K::text, "", {13, 42, 148, 56}, CF_NONE, 0},
+      {1015, K::line, "", {37, 28, 89, 14}, CF_NONE, 0},
+      {1017, K::list, "", {63, 153, 79, 80}, CF_NONE, 0},
+      {0, K::label, "Your IP Address", {9, 156, 52, 8}, CF_NONE, 0},
+      {0, K::icon, "", {119, 18, 20, 20}, CF_NONE, icon},
+      {1000, K::address, "", {26, 103, 109, 15}, CF_NONE, 0},
+  }};
+}
 
-constexpr ControlTemplate address_controls[] = {QOR_ADDRESS_CONTROLS(IDI_ADAPTER)};
-constexpr ControlTemplate address_phone_controls[] = {QOR_ADDRESS_CONTROLS(IDI_PHONE)};
-#undef QOR_ADDRESS_CONTROLS
+constexpr auto address_controls = address_controls_with(IDI_ADAPTER);
+constexpr auto address_phone_controls = address_controls_with(IDI_PHONE);
 
 constexpr ControlTemplate password_controls[] = {
     {1, K::button, "OK", {32, 210, 50, 14}, CF_DEFAULT, 0},

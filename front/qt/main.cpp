@@ -1,7 +1,66 @@
-// Placeholder until the Qt backend lands.
+// qor-upgrade: the graphical front end. The GUI thread runs Qt's event loop and draws the dialogs; the
+// upgrade runs on a thread of its own, as it ran on the program's main thread, so nothing of it waits
+// for Qt.
 #include <QApplication>
+#include <QMetaObject>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/process.h"
+#include "app/upgrade.h"
+#include "front/qt/qt_toolkit.h"
+
+namespace {
+
+bool env_set(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && value[0] != '\0';
+}
+
+// Qt aborts when it finds no display; say something a user can act on instead.
+bool display_available(int argc, char** argv) {
+  if (env_set("DISPLAY") || env_set("WAYLAND_DISPLAY") || env_set("QT_QPA_PLATFORM")) return true;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-platform") == 0) return true;
+  }
+  return false;
+}
+
+bool parse_options(int argc, char** argv, qor::StartupOptions& options) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--loopback-addresses") == 0) {
+      options.loopback_addresses = true;
+    } else {
+      std::fprintf(stderr, "qor-upgrade: unknown option %s\nusage: qor-upgrade [--loopback-addresses]\n",
+                   argv[i]);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  return 0;
+  if (!display_available(argc, argv)) {
+    std::fputs("qor-upgrade needs a graphical display; for the command line use qor-upgrade-cli\n", stderr);
+    qor::end_process(1);
+  }
+  QApplication app(argc, argv);  // takes Qt's own options out of argv
+  qor::StartupOptions options;
+  if (!parse_options(argc, argv, options)) qor::end_process(2);
+  // The run has no main window; closing one dialog must not end it.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  qor::qt::QtToolkit gui;
+  qor::set_toolkit(&gui.manager());
+  qor::start_core_thread([&app, options] {
+    qor::upgrade_main(reinterpret_cast<qor::AppInstance>(&app), options);
+    QMetaObject::invokeMethod(
+        &app, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+  });
+  app.exec();
+  qor::end_process(0);
 }

@@ -1,0 +1,409 @@
+// The Qt backend driven as a user would: dialogs asked for from threads of the core, answered with
+// QTest clicks and keys on the GUI thread.
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QtTest>
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <vector>
+
+#include "app/firmware.h"
+#include "app/globals.h"
+#include "app/upgrade.h"
+#include "front/qt/ip_address_edit.h"
+#include "tests/qt/sample_dialogs.h"
+#include "ui/dialog_templates.h"
+#include "ui/dialogs.h"
+#include "ui/error_box.h"
+
+using namespace std::chrono_literals;
+
+namespace qor::qt::test {
+
+namespace {
+
+QtDialog* visible_dialog(int template_id) {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    auto* d = qobject_cast<QtDialog*>(w);
+    if (d && d->isVisible() && d->objectName() == QStringLiteral("dialog_%1").arg(template_id)) return d;
+  }
+  return nullptr;
+}
+
+bool any_window_visible() {
+  const QWidgetList windows = QApplication::topLevelWidgets();
+  return std::any_of(windows.begin(), windows.end(), [](QWidget* w) { return w->isVisible(); });
+}
+
+QMessageBox* visible_box() {
+  for (QWidget* w : QApplication::allWidgets()) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    if (box && box->isVisible()) return box;
+  }
+  return nullptr;
+}
+
+template <class T>
+T* child(QtDialog* d, int id) {
+  return qobject_cast<T*>(d->control(id));
+}
+
+// Keys go where a user's keys go: to the widget that has the focus.
+void type_keys(const QString& keys) {
+  for (QChar c : keys)
+    QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+}
+
+// A modal dialog run on a thread of its own, as the core runs them. A test that fails half-way leaves
+// the dialog open; the destructor then answers whatever is still open, so the thread can end.
+class ModalRun {
+ public:
+  ModalRun(int template_id, DialogProc proc)
+      : result_(std::async(std::launch::async, [=] { return toolkit().dialog_box(template_id, proc); })) {}
+  template <class F>
+  explicit ModalRun(F body) : result_(std::async(std::launch::async, body)) {}
+  ~ModalRun() {
+    for (int i = 0; i < 2000 && !ready(); ++i) {
+      if (QMessageBox* box = visible_box()) box->done(0);
+      for (const WindowSnapshot& s : static_cast<DialogManager&>(toolkit()).open_windows()) {
+        static_cast<DialogManager&>(toolkit()).user_command(s.window, IDCANCEL);
+      }
+      QTest::qWait(5);
+    }
+  }
+  bool ready() const { return !result_.valid() || result_.wait_for(0ms) == std::future_status::ready; }
+  std::intptr_t get() { return result_.get(); }
+
+ private:
+  std::future<std::intptr_t> result_;
+};
+
+// A procedure that remembers the commands it was sent, for windows pumped by the test itself.
+std::vector<int> commands_seen;
+std::intptr_t recording_proc(Window, unsigned message, std::uintptr_t wparam, std::intptr_t) {
+  if (message == MSG_COMMAND) commands_seen.push_back(command_id(wparam));
+  return 0;
+}
+
+}  // namespace
+
+class QtBackendTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void init();
+  void cleanupTestCase();
+  void address_typed_and_confirmed_from_another_thread();
+  void enter_in_the_address_presses_ok();
+  void invalid_address_keeps_the_dialog_open_under_its_own_box();
+  void dismissing_ends_with_zero_data();
+  void dismissing_ends_with_zero();
+  void escape_does_not_abort_a_progress_window();
+  void address_fields_move_on_and_refuse_non_bytes();
+  void pasted_address_fills_all_fields();
+  void progress_position_survives_a_range_change();
+  void error_box_blocks_its_caller_until_closed();
+  void dialog_is_placed_where_it_was_centred();
+  void every_kind_of_control_is_drawn();
+  void sample_texts_fit_their_boxes();
+  void upgrade_start_runs_its_dialogs_through_qt();
+
+ private:
+  QtDialog* wait_dialog(int template_id);
+  std::unique_ptr<QtToolkit> gui_;
+};
+
+void QtBackendTest::initTestCase() {
+  QApplication::setQuitOnLastWindowClosed(false);
+  gui_ = std::make_unique<QtToolkit>();
+  set_toolkit(&gui_->manager());
+}
+
+void QtBackendTest::init() {
+  // What an earlier test closed may still be on its way off the screen.
+  QTRY_VERIFY(!any_window_visible());
+  set_sample_values();
+  phone_variant = 0;
+  upgrade_stage.store(1);
+  device_address = 0;
+  local_address = 0;
+  commands_seen.clear();
+}
+
+void QtBackendTest::cleanupTestCase() {
+  set_toolkit(nullptr);
+  gui_.reset();
+}
+
+QtDialog* QtBackendTest::wait_dialog(int template_id) {
+  QtDialog* d = nullptr;
+  [&] { QTRY_VERIFY_WITH_TIMEOUT((d = visible_dialog(template_id)) != nullptr, 10000); }();
+  return d;
+}
+
+void QtBackendTest::address_typed_and_confirmed_from_another_thread() {
+  ModalRun result(IDD_ADDRESS, address_dialog_proc);
+  QtDialog* d = wait_dialog(IDD_ADDRESS);
+  QVERIFY(d);
+  auto* address = child<IpAddressEdit>(d, IDC_ADDRESS);
+  QTRY_COMPARE(QApplication::focusWidget(), address->field(0));
+  type_keys(QStringLiteral("10.1.0.13"));
+  QCOMPARE(address->text(), QStringLiteral("10.1.0.13"));
+  QTest::keyClick(child<QComboBox>(d, IDC_LOCAL_ADDRESSES), Qt::Key_Down);
+  QTest::mouseClick(child<QPushButton>(d, IDOK), Qt::LeftButton);
+  QTRY_VERIFY(result.ready());
+  QCOMPARE(result.get(), std::intptr_t{1});
+  QCOMPARE(device_address, 0x0A01000Du);
+  QCOMPARE(QString::fromLatin1(device_address_text), QStringLiteral("10.1.0.13"));
+  QCOMPARE(local_address, 0x0A000005u);  // the second item of the list
+  QTRY_VERIFY(visible_dialog(IDD_ADDRESS) == nullptr);
+}
+
+void QtBackendTest::enter_in_the_address_presses_ok() {
+  ModalRun result(IDD_ADDRESS, address_dialog_proc);
+  QtDialog* d = wait_dialog(IDD_ADDRESS);
+  QVERIFY(d);
+  QTRY_COMPARE(QApplication::focusWidget(), child<IpAddressEdit>(d, IDC_ADDRESS)->field(0));
+  type_keys(QStringLiteral("192.168.1.2"));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  QTRY_VERIFY(result.ready());
+  QCOMPARE(result.get(), std::intptr_t{1});
+  QCOMPARE(device_address, 0xC0A80102u);
+  QCOMPARE(local_address, 0xC0A80114u);  // the first item, selected when the dialog opened
+}
+
+void QtBackendTest::invalid_address_keeps_the_dialog_open_under_its_own_box() {
+  ModalRun result(IDD_ADDRESS, address_dialog_proc);
+  QtDialog* d = wait_dialog(IDD_ADDRESS);
+  QVERIFY(d);
+  auto* address = child<IpAddressEdit>(d, IDC_ADDRESS);
+  QTRY_COMPARE(QApplication::focusWidget(), address->field(0));
+  type_keys(QStringLiteral("10.1..13"));  // the third field left empty
+  QTest::mouseClick(child<QPushButton>(d, IDOK), Qt::LeftButton);
+  QMessageBox* box = nullptr;
+  QTRY_VERIFY((box = visible_box()) != nullptr);
+  QCOMPARE(box->text(), QStringLiteral("Invalid IP Address"));
+  QCOMPARE(box->windowTitle(), QStringLiteral("Error"));
+  QCOMPARE(box->parentWidget(), d);
+  QCOMPARE(box->buttons().size(), qsizetype{1});
+  QVERIFY(!result.ready());  // the procedure is still inside the box
+  QTest::mouseClick(box->buttons().front(), Qt::LeftButton);
+  QTRY_COMPARE(QApplication::focusWidget(), address->field(0));
+  QVERIFY(d->isVisible());
+  QVERIFY(!result.ready());
+  QCOMPARE(device_address, 0u);
+  QTest::mouseClick(child<QPushButton>(d, IDCANCEL), Qt::LeftButton);
+  QTRY_VERIFY(result.ready());
+  QCOMPARE(result.get(), std::intptr_t{0});
+}
+
+void QtBackendTest::dismissing_ends_with_zero_data() {
+  QTest::addColumn<int>("how");  // 0 Cancel button, 1 Escape, 2 close box
+  QTest::addColumn<int>("template_id");
+  QTest::newRow("address cancel") << 0 << IDD_ADDRESS;
+  QTest::newRow("address escape") << 1 << IDD_ADDRESS;
+  QTest::newRow("address close box") << 2 << IDD_ADDRESS;
+  QTest::newRow("warning escape") << 1 << IDD_WARNING;
+  QTest::newRow("warning enter, Cancel is the default") << 3 << IDD_WARNING;
+  QTest::newRow("success close box") << 2 << IDD_SUCCESS;
+  QTest::newRow("success escape") << 1 << IDD_SUCCESS;
+}
+
+void QtBackendTest::dismissing_ends_with_zero() {
+  QFETCH(int, how);
+  QFETCH(int, template_id);
+  DialogProc proc = template_id == IDD_ADDRESS   ? address_dialog_proc
+                    : template_id == IDD_WARNING ? warning_dialog_proc
+                                                 : success_dialog_proc;
+  ModalRun result(template_id, proc);
+  QtDialog* d = wait_dialog(template_id);
+  QVERIFY(d);
+  if (how == 0) QTest::mouseClick(child<QPushButton>(d, IDCANCEL), Qt::LeftButton);
+  if (how == 1) QTest::keyClick(d, Qt::Key_Escape);
+  if (how == 2) d->close();
+  if (how == 3) QTest::keyClick(d, Qt::Key_Return);
+  QTRY_VERIFY(result.ready());
+  QCOMPARE(result.get(), std::intptr_t{0});
+  QTRY_VERIFY(visible_dialog(template_id) == nullptr);
+}
+
+void QtBackendTest::escape_does_not_abort_a_progress_window() {
+  // A modeless window owned by this thread; its commands are seen when the test pumps it.
+  Window w = gui_->manager().create_dialog(IDD_PASSWORD, recording_proc);
+  QtDialog* d = wait_dialog(IDD_PASSWORD);
+  QVERIFY(d);
+  QTest::keyClick(d, Qt::Key_Escape);
+  QTest::mouseClick(child<QPushButton>(d, IDOK), Qt::LeftButton);
+  d->close();
+  gui_->manager().pump_all(w);
+  QCOMPARE(commands_seen, (std::vector<int>{IDOK, IDCANCEL}));  // no Cancel from the Escape
+  QVERIFY(d->isVisible());                                      // closing only asks the owner
+  gui_->manager().destroy_window(w);
+  QTRY_VERIFY(visible_dialog(IDD_PASSWORD) == nullptr);
+}
+
+void QtBackendTest::address_fields_move_on_and_refuse_non_bytes() {
+  IpAddressEdit edit;
+  edit.show();
+  QApplication::setActiveWindow(&edit);
+  edit.focus_first();
+  QTRY_COMPARE(QApplication::focusWidget(), edit.field(0));
+  type_keys(QStringLiteral("2561"));  // "256" is no byte: the 6 is refused, the 1 completes "251"
+  QCOMPARE(edit.field(0)->text(), QStringLiteral("251"));
+  QCOMPARE(QApplication::focusWidget(), edit.field(1));  // three digits move on by themselves
+  type_keys(QStringLiteral("."));                        // a dot in an empty field stays there
+  QCOMPARE(QApplication::focusWidget(), edit.field(1));
+  type_keys(QStringLiteral("7.x"));
+  QCOMPARE(QApplication::focusWidget(), edit.field(2));
+  QCOMPARE(edit.text(), QStringLiteral("251.7.."));
+  QTest::keyClick(QApplication::focusWidget(),
+                  Qt::Key_Backspace);  // at the start: back to the previous field
+  QCOMPARE(QApplication::focusWidget(), edit.field(1));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+  QCOMPARE(edit.text(), QStringLiteral("251..."));
+  edit.set_text(QString());
+  QCOMPARE(edit.text(), QString());  // all empty reads as nothing typed, never as 0.0.0.0
+}
+
+void QtBackendTest::pasted_address_fills_all_fields() {
+  IpAddressEdit edit;
+  QSignalSpy edited(&edit, &IpAddressEdit::edited);
+  edit.show();
+  QApplication::setActiveWindow(&edit);
+  edit.focus_first();
+  QTRY_COMPARE(QApplication::focusWidget(), edit.field(0));
+  QApplication::clipboard()->setText(QStringLiteral(" 10.1.0.13 "));
+  QTest::keySequence(QApplication::focusWidget(), QKeySequence::Paste);
+  QCOMPARE(edit.text(), QStringLiteral("10.1.0.13"));
+  QCOMPARE(edited.size(), qsizetype{1});
+  edit.set_text(QStringLiteral("1.300.x.4"));  // parts that are no bytes are left empty
+  QCOMPARE(edit.text(), QStringLiteral("1...4"));
+  QCOMPARE(edited.size(), qsizetype{1});  // the program's own changes are not the user's
+}
+
+void QtBackendTest::progress_position_survives_a_range_change() {
+  Window w = gui_->manager().create_dialog(IDD_CONNECTING, recording_proc);
+  gui_->manager().progress_pos(w, IDC_PROGRESS, 500);  // outside the default range 0..100
+  gui_->manager().progress_range(w, IDC_PROGRESS, 0, 1000);
+  QtDialog* d = wait_dialog(IDD_CONNECTING);
+  QVERIFY(d);
+  auto* bar = child<QProgressBar>(d, IDC_PROGRESS);
+  QTRY_COMPARE(bar->maximum(), 1000);
+  QCOMPARE(bar->value(), 500);
+  gui_->manager().progress_pos(w, IDC_PROGRESS, 1000);
+  QTRY_COMPARE(bar->value(), 1000);
+  gui_->manager().destroy_window(w);
+  QTRY_VERIFY(visible_dialog(IDD_CONNECTING) == nullptr);
+}
+
+void QtBackendTest::error_box_blocks_its_caller_until_closed() {
+  ModalRun result([] { return static_cast<std::intptr_t>(show_error("Upgrade Failed: User Abort")); });
+  QMessageBox* box = nullptr;
+  QTRY_VERIFY((box = visible_box()) != nullptr);
+  QCOMPARE(box->windowTitle(), QStringLiteral("QOR Firwmare Upgrade Error"));
+  QCOMPARE(box->text(), QStringLiteral("Upgrade Failed: User Abort"));
+  QCOMPARE(box->parentWidget(), nullptr);
+  QCOMPARE(box->windowModality(), Qt::ApplicationModal);
+  QCOMPARE(box->icon(), QMessageBox::NoIcon);
+  QTest::qWait(20);
+  QVERIFY(!result.ready());
+  QTest::keyClick(box, Qt::Key_Return);
+  QTRY_VERIFY(result.ready());
+  QCOMPARE(result.get(), std::intptr_t{IDOK});
+}
+
+void QtBackendTest::dialog_is_placed_where_it_was_centred() {
+  ModalRun result(IDD_SUCCESS, success_dialog_proc);
+  QtDialog* d = wait_dialog(IDD_SUCCESS);
+  QVERIFY(d);
+  QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+  QTRY_COMPARE(d->pos(), QPoint(centered_origin(screen.width(), 0, d->width()),
+                                centered_origin(screen.height(), 0, d->height())));
+  QCOMPARE(d->windowTitle(), QStringLiteral("QOR@192.168.100.200 Upgrade Successful!"));
+  QCOMPARE(QApplication::focusWidget(), child<QPushButton>(d, IDOK));
+  QTest::keyClick(d, Qt::Key_Return);  // OK is the default button
+  QTRY_VERIFY(result.ready());
+  QCOMPARE(result.get(), std::intptr_t{1});
+}
+
+void QtBackendTest::every_kind_of_control_is_drawn() {
+  std::vector<Window> windows = open_sample_dialogs(*gui_);
+  QtDialog* address = visible_dialog(IDD_ADDRESS);
+  QtDialog* phone = visible_dialog(IDD_ADDRESS_PHONE);
+  QtDialog* password = visible_dialog(IDD_PASSWORD);
+  QVERIFY(address && phone && password);
+  // Pictures come from the resources compiled into the backend.
+  for (QtDialog* d : {address, phone}) {
+    QList<QLabel*> pictures;
+    for (QLabel* l : d->findChildren<QLabel*>()) {
+      if (!l->pixmap().isNull()) pictures << l;
+    }
+    QCOMPARE(pictures.size(), qsizetype{1});
+    QCOMPARE(pictures.front()->pixmap().size(), QSize(32, 32));
+  }
+  auto* help = child<QPlainTextEdit>(address, IDC_ADDRESS_HELP);
+  QCOMPARE(help->lineWrapMode(), QPlainTextEdit::NoWrap);
+  QVERIFY(help->isReadOnly());
+  QVERIFY(!help->toPlainText().contains(QLatin1Char('\r')));
+  QCOMPARE(help->document()->blockCount(), 7);  // one block per line of the text
+  QCOMPARE(child<QLineEdit>(password, 1005)->echoMode(), QLineEdit::Password);
+  QCOMPARE(child<QLineEdit>(password, 1003)->text(), QStringLiteral("admin"));
+  QCOMPARE(child<QComboBox>(address, IDC_LOCAL_ADDRESSES)->currentText(), QStringLiteral("192.168.1.20"));
+  for (QLabel* l : password->findChildren<QLabel*>()) {
+    QVERIFY(l->alignment() & Qt::AlignRight);  // "User" and "Password"
+  }
+  // Typing into an edit reaches the window's state as it happens.
+  QTest::keyClick(child<QLineEdit>(password, 1005), Qt::Key_End);
+  QTest::keyClicks(child<QLineEdit>(password, 1005), QStringLiteral("!"));
+  char typed[32];
+  toolkit().get_item_text(password->handle(), 1005, typed, sizeof typed);
+  QCOMPARE(QString::fromLatin1(typed), QStringLiteral("secret!"));
+  for (Window w : windows)
+    gui_->manager().destroy_window(w);
+}
+
+void QtBackendTest::sample_texts_fit_their_boxes() {
+  std::vector<Window> windows = open_sample_dialogs(*gui_);
+  QCOMPARE(windows.size(), std::size_t{10});
+  for (Window w : windows) {
+    QtDialog* d = gui_->view().dialog(w);
+    QVERIFY(d);
+    QStringList problems = fit_problems(*d);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+  }
+  for (Window w : windows)
+    gui_->manager().destroy_window(w);
+}
+
+// The program's own start, on a thread of its own as main() runs it: the warning and the address
+// dialog appear through Qt, and declining the address ends the run without a message.
+void QtBackendTest::upgrade_start_runs_its_dialogs_through_qt() {
+  ModalRun run([] { return static_cast<std::intptr_t>(upgrade_main(0, StartupOptions{true})); });
+  QtDialog* warning = wait_dialog(IDD_WARNING);
+  QVERIFY(warning);
+  QCOMPARE(warning->windowTitle(), QStringLiteral("QOR-4710 Firmware Upgrade"));
+  QCOMPARE(QApplication::focusWidget(), child<QPushButton>(warning, IDCANCEL));
+  QTest::mouseClick(child<QPushButton>(warning, IDOK), Qt::LeftButton);
+  QtDialog* address = wait_dialog(IDD_ADDRESS);
+  QVERIFY(address);
+  QCOMPARE(child<QLineEdit>(address, IDC_VERSION)->text(), QStringLiteral("Version 3.2.1"));
+  QTest::mouseClick(child<QPushButton>(address, IDCANCEL), Qt::LeftButton);
+  QTRY_VERIFY(run.ready());
+  QCOMPARE(run.get(), std::intptr_t{0});
+  QVERIFY(visible_box() == nullptr);
+}
+
+}  // namespace qor::qt::test
+
+QTEST_MAIN(qor::qt::test::QtBackendTest)
+#include "qt_backend_test.moc"

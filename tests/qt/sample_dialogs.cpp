@@ -1,0 +1,214 @@
+#include "tests/qt/sample_dialogs.h"
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "app/firmware.h"
+#include "app/globals.h"
+#include "ui/dialog_templates.h"
+#include "ui/dialogs.h"
+#include "ui/error_box.h"
+
+namespace qor::qt::test {
+
+namespace {
+
+// The texts other parts of the program put into their dialogs, as they show them.
+constexpr const char* PASSWORD_HELP =
+    "This QOR requires a password in order to be\r\nupgraded. If you do not have "
+    "administrator's\r\nprivileges "
+    "for this unit, please contact your\r\nService Provider or network administrator,\r\nbefore proceeding."
+    "\r\n\r\nYou must provide the QOR administrator's\r\npassword to upgrade. If you are the "
+    "administrator\r\nand "
+    "forgot the password, you may perform a\r\nfactory reset by entering * * * *, option 52914#,\r\nand "
+    "value 1 "
+    "from a telephone connected to the\r\nunit to be upgraded.\r\n\r\n* * * * * * * * * * *  Warning  * * * "
+    "* * "
+    "* * * * * *\r\nAll settings will revert to default values\r\nafter factory reset!  You may not be able "
+    "to\r\nreestablish service after completing this upgrade\r\nwithout first reentering service "
+    "configuration\r\ninformation.";
+constexpr const char* WAITING_HELP =
+    "Firmware upload will begin when the QOR is idle, where the QOR will request to download the firmware "
+    "from this PC using TFTP at the first available UDP port starting at port number 69.\r\n\r\nIf firmware "
+    "download does not start, please check that you have done the following: a) Hangup properly all the "
+    "phones attached to the QOR, b) Disable any firewall software (such as Internet Connection Firewall) on "
+    "this PC, and c) Make sure that this PC and the QOR are on the same LAN subnet; it will not work for "
+    "example if this PC is behind a router while the QOR is in front of it.";
+
+std::intptr_t sample_password_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
+  if (message != MSG_INITDIALOG) return 0;
+  toolkit().set_item_text(w, IDC_MAIN_TEXT, PASSWORD_HELP);
+  toolkit().set_item_text(w, 1003, "admin");
+  toolkit().set_item_text(w, 1005, "secret");
+  toolkit().set_focus(w, 1005);
+  center_window(w);
+  return 0;
+}
+
+std::intptr_t sample_connecting_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
+  if (message != MSG_INITDIALOG) return 0;
+  toolkit().set_window_text(w, "Connecting with QOR@10.1.0.13");
+  toolkit().progress_range(w, IDC_PROGRESS, 0, 100);
+  toolkit().progress_pos(w, IDC_PROGRESS, 40);
+  center_window(w);
+  return 1;
+}
+
+std::intptr_t sample_waiting_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
+  if (message != MSG_INITDIALOG) return 0;
+  toolkit().set_item_text(w, 1022, WAITING_HELP);
+  toolkit().progress_range(w, IDC_PROGRESS, 0, 1000);
+  toolkit().progress_pos(w, IDC_PROGRESS, 300);
+  center_window(w);
+  return 1;
+}
+
+std::intptr_t sample_upload_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
+  if (message != MSG_INITDIALOG) return 0;
+  toolkit().set_window_text(w, "Uploading Target Firmware to QOR@10.1.0.13 524288/1050000 Bytes");
+  toolkit().progress_range(w, IDC_PROGRESS, 0, 2051);
+  toolkit().progress_pos(w, IDC_PROGRESS, 1024);
+  center_window(w);
+  return 1;
+}
+
+void set_version(FirmwareImage& image, const char* version) {
+  char* at = reinterpret_cast<char*>(image.header + IMAGE_VERSION_OFFSET);
+  copy_text(at, IMAGE_HEADER_SIZE - IMAGE_VERSION_OFFSET, version);
+}
+
+Window open_one(QtToolkit& gui, int id) {
+  switch (id) {
+    case IDD_WARNING:
+      return gui.manager().create_dialog(id, warning_dialog_proc);
+    case IDD_ADDRESS:
+    case IDD_ADDRESS_PHONE: {
+      phone_variant = id == IDD_ADDRESS_PHONE ? 1 : 0;
+      Window w = gui.manager().create_dialog(id, address_dialog_proc);
+      gui.manager().set_item_text(w, IDC_ADDRESS, "10.1.0.13");
+      phone_variant = 0;
+      return w;
+    }
+    case IDD_CONFIRM:
+    case IDD_CONFIRM_TRANSITION:
+      upgrade_stage.store(id == IDD_CONFIRM ? 1 : 0);
+      return gui.manager().create_dialog(id, confirm_dialog_proc);
+    case IDD_SUCCESS:
+      return gui.manager().create_dialog(id, success_dialog_proc);
+    case IDD_PASSWORD:
+      return gui.manager().create_dialog(id, sample_password_proc);
+    case IDD_CONNECTING:
+      return gui.manager().create_dialog(id, sample_connecting_proc);
+    case IDD_WAITING:
+      return gui.manager().create_dialog(id, sample_waiting_proc);
+    case IDD_UPLOAD:
+      return gui.manager().create_dialog(id, sample_upload_proc);
+  }
+  return Window::none;
+}
+
+QString describe(const QWidget* w, const QString& what) {
+  return QStringLiteral("%1/%2: %3").arg(w->window()->objectName(), w->objectName(), what);
+}
+
+void check_text(const QPlainTextEdit* t, QStringList& problems) {
+  QFontMetrics fm(t->font());
+  QStringList lines = t->toPlainText().split(QLatin1Char('\n'));
+  while (!lines.isEmpty() && lines.back().isEmpty())
+    lines.removeLast();  // a final break shows nothing
+  int width = t->viewport()->width() - 2 * static_cast<int>(t->document()->documentMargin());
+  for (const QString& line : lines) {
+    if (fm.horizontalAdvance(line) > width) {
+      problems << describe(t, QStringLiteral("line too wide (%1 > %2 px): %3")
+                                  .arg(fm.horizontalAdvance(line))
+                                  .arg(width)
+                                  .arg(line));
+    }
+  }
+  int height = static_cast<int>(lines.size()) * fm.lineSpacing();
+  if (height > t->viewport()->height()) {
+    problems << describe(t, QStringLiteral("%1 lines need %2 px, box has %3")
+                                .arg(lines.size())
+                                .arg(height)
+                                .arg(t->viewport()->height()));
+  }
+}
+
+void check_label(const QLabel* l, QStringList& problems) {
+  if (l->text().isEmpty()) return;
+  int needed = l->heightForWidth(l->width());
+  if (needed > l->height()) {
+    problems << describe(l, QStringLiteral("wrapped text needs %1 px, label has %2: %3")
+                                .arg(needed)
+                                .arg(l->height())
+                                .arg(l->text()));
+  }
+}
+
+void check_single(const QWidget* w, const QString& text, int padding, QStringList& problems) {
+  int needed = QFontMetrics(w->font()).horizontalAdvance(text) + padding;
+  if (needed > w->width()) {
+    problems << describe(
+        w, QStringLiteral("text needs %1 px, control has %2: %3").arg(needed).arg(w->width()).arg(text));
+  }
+}
+
+}  // namespace
+
+void set_sample_values() {
+  copy_text(product_display_name, sizeof product_display_name, "QOR-3300/6600");
+  set_version(target_image, "3.2.1");
+  set_version(transition_image, "3.0.5");
+  std::memset(local_addresses, 0, sizeof local_addresses);
+  local_addresses[0] = 0xC0A80114;
+  local_addresses[1] = 0x0A000005;
+  copy_text(device_address_text, sizeof device_address_text, "192.168.100.200");
+  copy_text(device_info.serial_number, sizeof device_info.serial_number, "FM502BA12345");
+  copy_text(device_info.mac_address, sizeof device_info.mac_address, "00:0E:08:12:34:56");
+  copy_text(device_info.software_version, sizeof device_info.software_version, "3.1.7(GYa)");
+  copy_text(device_info.hardware_version, sizeof device_info.hardware_version, "3.1.1(c)");
+  copy_text(device_info.product_name, sizeof device_info.product_name, "QOR4710");
+}
+
+std::vector<Window> open_sample_dialogs(QtToolkit& gui) {
+  std::vector<Window> windows;
+  for (const DialogTemplate& t : all_dialog_templates())
+    windows.push_back(open_one(gui, t.id));
+  upgrade_stage.store(1);
+  // Everything was posted to this thread's event loop; let it run until every window is on screen.
+  for (int round = 0; round < 200; ++round) {
+    QApplication::processEvents();
+    bool all = true;
+    for (Window w : windows)
+      all = all && gui.view().dialog(w) && gui.view().dialog(w)->isVisible();
+    if (all) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  QApplication::processEvents();
+  return windows;
+}
+
+QStringList fit_problems(const QtDialog& dialog) {
+  QStringList problems;
+  for (const QPlainTextEdit* t : dialog.findChildren<QPlainTextEdit*>())
+    check_text(t, problems);
+  for (const QLabel* l : dialog.findChildren<QLabel*>()) {
+    if (l->parent() == &dialog && l->pixmap().isNull()) check_label(l, problems);
+  }
+  for (const QPushButton* b : dialog.findChildren<QPushButton*>())
+    check_single(b, b->text(), 8, problems);
+  for (const QLineEdit* e : dialog.findChildren<QLineEdit*>()) {
+    if (e->echoMode() == QLineEdit::Normal && e->parent() == &dialog) check_single(e, e->text(), 6, problems);
+  }
+  return problems;
+}
+
+}  // namespace qor::qt::test

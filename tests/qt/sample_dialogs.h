@@ -1,0 +1,24 @@
+// The ten dialogs drawn by the Qt backend with representative contents, for the review pictures and the
+// checks that every text fits its box.
+#pragma once
+
+#include <QStringList>
+
+#include <vector>
+
+#include "front/qt/qt_toolkit.h"
+
+namespace qor::qt::test {
+
+// Fills the process-wide values the dialogs show with typical ones (product, versions, device data).
+void set_sample_values();
+
+// Opens every template as a modeless window owned by the calling (GUI) thread, filled the way the
+// program fills it, and waits until Qt has drawn them all. Returns the windows in template order.
+std::vector<Window> open_sample_dialogs(QtToolkit& gui);
+
+// Texts that do not fit their controls (lines too wide, too many lines, wrapped labels too tall,
+// button captions too wide), one description each; empty when everything fits.
+QStringList fit_problems(const QtDialog& dialog);
+
+}  // namespace qor::qt::test
