@@ -56,23 +56,5 @@ TEST(DialogTemplates, IdsAreUniqueAndSharedIdsMeanTheSameEverywhere) {
   }
 }
 
-TEST(DialogTemplates, AddressDialogsDifferOnlyInTheirPicture) {
-  auto a = find_dialog_template(IDD_ADDRESS)->controls;
-  auto b = find_dialog_template(IDD_ADDRESS_PHONE)->controls;
-  ASSERT_EQ(a.size(), b.size());
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    EXPECT_EQ(a[i].id, b[i].id);
-    EXPECT_EQ(a[i].kind, b[i].kind);
-    EXPECT_STREQ(a[i].caption, b[i].caption);
-    EXPECT_EQ(a[i].rect.x, b[i].rect.x);
-    EXPECT_EQ(a[i].rect.y, b[i].rect.y);
-    EXPECT_EQ(a[i].icon != 0, b[i].icon != 0);
-    if (a[i].kind == ControlKind::icon) {
-      EXPECT_EQ(a[i].icon, IDI_ADAPTER);
-      EXPECT_EQ(b[i].icon, IDI_PHONE);
-    }
-  }
-}
-
 }  // namespace
 }  // namespace qor

@@ -107,13 +107,6 @@ TEST_F(SequenceDialogs, ConfirmInTransitionStageNamesTheTransitionVersion) {
   EXPECT_EQ(state().focus, IDOK);
 }
 
-TEST_F(SequenceDialogs, ConfirmShowsMissingFieldsEmpty) {
-  copy_text(device_info.software_version, sizeof device_info.software_version, "3.1.7");
-  run(IDD_CONFIRM, confirm_dialog_proc, {2});
-  EXPECT_EQ(text(IDC_SERIAL_NUMBER), "");
-  EXPECT_EQ(text(IDC_SOFTWARE_VERSION), "3.1.7");
-}
-
 TEST_F(SequenceDialogs, UnterminatedImageVersionStopsAtTheHeaderEnd) {
   std::memset(target_image.header + IMAGE_VERSION_OFFSET, 'x', IMAGE_HEADER_SIZE - IMAGE_VERSION_OFFSET);
   run(IDD_CONFIRM, confirm_dialog_proc, {2});
