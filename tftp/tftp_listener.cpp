@@ -56,11 +56,12 @@ void step_waiting_window(WaitState& w) {
   toolkit().pump_all(w.window);
 }
 
-// True when the datagram is a read request for the name the device was told to fetch.
-bool is_our_request(const unsigned char* data, long length) {
+// True when the datagram (at least its opcode long) is a read request for the name the device was
+// told to fetch.
+bool is_our_request(const unsigned char* data, std::size_t length) {
   char requested[TFTP_RX_BUFFER_SIZE];
   const auto* name = reinterpret_cast<const char*>(data + 2);
-  std::size_t room = static_cast<std::size_t>(length) - 2;
+  std::size_t room = length - 2;
   const bool terminated = std::memchr(name, '\0', room) != nullptr;
   std::size_t n = std::min(room, sizeof requested - 1);
   std::memcpy(requested, name, n);
@@ -108,6 +109,14 @@ void serve_request(WaitState& w, std::uint32_t peer_addr, std::uint16_t peer_por
 
 }  // namespace
 
+bool accept_listener_datagram(const unsigned char* datagram, std::size_t length) {
+  if (length < 2) return false;
+  unsigned opcode = get_u16_be(datagram);
+  if (opcode == TFTP_RRQ) return is_our_request(datagram, length);
+  trace_other_opcode(opcode);
+  return false;
+}
+
 void tftp_listener_thread(TftpListener* listener) {
   WaitState w{*listener, show_waiting_window(true), 0, Clock::now()};
   const SocketHandle sock = listener->sock.get();
@@ -121,13 +130,9 @@ void tftp_listener_thread(TftpListener* listener) {
       step_waiting_window(w);
       continue;
     }
-    if (n >= 2) {
-      unsigned opcode = get_u16_be(listener->rx_buffer);
-      if (opcode == TFTP_RRQ && is_our_request(listener->rx_buffer, n)) {
-        serve_request(w, from, port);
-        continue;
-      }
-      if (opcode != TFTP_RRQ) trace_other_opcode(opcode);
+    if (accept_listener_datagram(listener->rx_buffer, static_cast<std::size_t>(n))) {
+      serve_request(w, from, port);
+      continue;
     }
     // Datagrams are handled back to back, but a stream of them must not freeze the window.
     if (Clock::now() - w.last_step >= std::chrono::milliseconds(std::max(1u, timing.tftp_poll_ms))) {

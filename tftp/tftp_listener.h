@@ -27,6 +27,10 @@ struct TftpListener {
 // The waiting window (dialog 114) while the listener waits for a request.
 extern std::atomic<Window> waiting_window;
 
+// What the listener makes of one datagram as read: true for a read request that names tftp_filename
+// (terminator included); anything else leaves a trace line at most and is never answered.
+bool accept_listener_datagram(const unsigned char* datagram, std::size_t length);
+
 // Binds UDP port 69 or the next free one up to 168 on `local_addr`, starts the listener thread and
 // returns the bound port. Does not return on failure.
 std::uint16_t start_tftp_listener(std::uint32_t local_addr);

@@ -41,14 +41,6 @@ struct TransferState {
   unsigned intervals;
 };
 
-// What one read of the socket brought.
-enum class Arrival {
-  nothing,       // no datagram waiting
-  unproductive,  // from elsewhere, or not an acknowledgement
-  stale,         // an acknowledgement of another block
-  matched,       // the acknowledgement awaited
-};
-
 Clock::duration poll_time() {
   return std::chrono::milliseconds(std::max(1u, timing.tftp_poll_ms));
 }
@@ -58,22 +50,12 @@ Arrival read_arrival(TransferState& t) {
   std::uint16_t port = 0;
   long n = receive_datagram(t.s.sock, t.s.packet, sizeof t.s.packet, from, port);
   if (n < 0) return Arrival::nothing;
-  if (from != t.s.peer_addr || port != t.s.peer_port) {
-    debug_trace("Unknown source request in session: %x:%u", from, static_cast<unsigned>(port));
-    return Arrival::unproductive;
-  }
-  // A short datagram would leave the block number of our own last packet in the buffer.
-  if (n < static_cast<long>(TFTP_HEADER_SIZE) || get_u16_be(t.s.packet) != TFTP_ACK) {
-    return Arrival::unproductive;
-  }
-  return get_u16_be(t.s.packet + 2) == t.s.next_block ? Arrival::matched : Arrival::stale;
+  return classify_arrival(t.s, static_cast<std::size_t>(n), from, port);
 }
 
 void send_current_block(TransferState& t) {
-  const unsigned char* block_ptr =
-      t.image ? t.image + static_cast<std::size_t>(t.s.next_block - 1) * TFTP_BLOCK_SIZE : nullptr;
-  send_data_block(t.s.sock, t.s.packet, block_ptr, static_cast<std::size_t>(t.s.block_len), t.s.next_block,
-                  t.peer);
+  send_data_block(t.s.sock, t.s.packet, block_payload(t.s, t.image), static_cast<std::size_t>(t.s.block_len),
+                  t.s.next_block, t.peer);
 }
 
 void show_upload_progress(const TransferState& t) {
@@ -91,16 +73,14 @@ void restart_interval(TransferState& t) {
 // Moves on after the awaited acknowledgement; true once every block has been acknowledged.
 bool advance(TransferState& t) {
   TftpSession& s = t.s;
-  s.next_block += 1;
-  s.acked_bytes += s.block_len;
+  const bool complete = take_acknowledgement(s);
   t.intervals = 0;
   restart_interval(t);
   show_upload_progress(t);
-  if (s.next_block > s.block_count) {
+  if (complete) {
     debug_trace("All blocks ack'd\n");
     return true;
   }
-  s.block_len = s.next_block == s.block_count ? s.last_block_len : static_cast<std::int32_t>(TFTP_BLOCK_SIZE);
   send_current_block(t);
   t.last_send = Clock::now();
   debug_trace("Send block %d (%d)\n", static_cast<int>(s.next_block), static_cast<int>(s.block_len));
@@ -135,6 +115,31 @@ bool interval_over(const TransferState& t) {
 }
 
 }  // namespace
+
+Arrival classify_arrival(const TftpSession& session, std::size_t length, std::uint32_t from,
+                         std::uint16_t port) {
+  if (from != session.peer_addr || port != session.peer_port) {
+    debug_trace("Unknown source request in session: %x:%u", from, static_cast<unsigned>(port));
+    return Arrival::unproductive;
+  }
+  // A short datagram would leave the block number of our own last packet in the buffer.
+  if (length < TFTP_HEADER_SIZE || get_u16_be(session.packet) != TFTP_ACK) return Arrival::unproductive;
+  return get_u16_be(session.packet + 2) == session.next_block ? Arrival::matched : Arrival::stale;
+}
+
+bool take_acknowledgement(TftpSession& session) {
+  session.next_block += 1;
+  session.acked_bytes += session.block_len;
+  if (session.next_block > session.block_count) return true;
+  session.block_len = session.next_block == session.block_count ? session.last_block_len
+                                                                : static_cast<std::int32_t>(TFTP_BLOCK_SIZE);
+  return false;
+}
+
+const unsigned char* block_payload(const TftpSession& session, const unsigned char* image) {
+  if (!image || session.next_block == 0) return nullptr;
+  return image + static_cast<std::size_t>(session.next_block - 1) * TFTP_BLOCK_SIZE;
+}
 
 void init_tftp_session(TftpSession& session, SocketHandle sock, std::uint32_t local_addr,
                        std::uint32_t peer_addr, std::uint16_t peer_port, std::uint32_t image_size) {

@@ -28,6 +28,14 @@ struct TftpSession {
 
 enum class TransferOutcome { complete, timeout };
 
+// What one read of the socket brought.
+enum class Arrival {
+  nothing,       // no datagram waiting
+  unproductive,  // from elsewhere, or not an acknowledgement
+  stale,         // an acknowledgement of another block
+  matched,       // the acknowledgement awaited
+};
+
 // The upload window (dialog 110) while a transfer and its settling wait run.
 extern std::atomic<Window> upload_window;
 
@@ -40,6 +48,14 @@ int run_tftp_session(SocketHandle sock, std::uint32_t local_addr, std::uint32_t 
 // The steps of a session, for callers that need one alone.
 void init_tftp_session(TftpSession& session, SocketHandle sock, std::uint32_t local_addr,
                        std::uint32_t peer_addr, std::uint16_t peer_port, std::uint32_t image_size);
+// What a datagram of `length` bytes from `from`:`port`, read into session.packet, means for the transfer.
+Arrival classify_arrival(const TftpSession& session, std::size_t length, std::uint32_t from,
+                         std::uint16_t port);
+// Moves past the awaited acknowledgement: true once every block has been acknowledged; otherwise
+// next_block and block_len name the block to send now.
+bool take_acknowledgement(TftpSession& session);
+// Where the payload of block next_block starts in `image`; null while the OACK is in flight.
+const unsigned char* block_payload(const TftpSession& session, const unsigned char* image);
 // Lock-step transfer of `image` (session.image_size bytes); `window` shows the progress and is pumped.
 TransferOutcome run_transfer(TftpSession& session, const unsigned char* image, Window window,
                              const char* stage_name);

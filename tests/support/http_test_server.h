@@ -93,7 +93,6 @@ class HttpTestServer {
   HttpReply default_reply_;
   std::vector<HttpRequestRecord> records_;
   std::size_t connections_ = 0;
-  std::size_t requests_read_ = 0;
   std::thread acceptor_;
   std::vector<std::thread> workers_;
 };
