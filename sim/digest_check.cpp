@@ -28,6 +28,21 @@ bool equal_nocase(std::string_view a, std::string_view b) {
   return true;
 }
 
+bool is_token_char(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+
+// Whether `name=` starts at `pos`, blanks skipped. The program writes a qop list unquoted and whole
+// ("qop=auth,auth-int"), so a comma ends an unquoted value only when another parameter follows it.
+bool next_is_param(std::string_view text, std::size_t pos) {
+  while (pos < text.size() && is_blank(text[pos]))
+    ++pos;
+  std::size_t start = pos;
+  while (pos < text.size() && is_token_char(text[pos]))
+    ++pos;
+  return pos > start && pos < text.size() && text[pos] == '=';
+}
+
 // A quoted value ends at the next double quote: the program writes no escapes, so none are read.
 bool read_value(std::string_view text, std::size_t& pos, std::string& value) {
   if (pos < text.size() && text[pos] == '"') {
@@ -38,7 +53,7 @@ bool read_value(std::string_view text, std::size_t& pos, std::string& value) {
     return true;
   }
   std::size_t start = pos;
-  while (pos < text.size() && text[pos] != ',' && !is_blank(text[pos]))
+  while (pos < text.size() && !is_blank(text[pos]) && !(text[pos] == ',' && next_is_param(text, pos + 1)))
     ++pos;
   value = std::string(text.substr(start, pos - start));
   return true;
@@ -114,6 +129,14 @@ bool echoed_as_challenged(const DigestConfig& config, const Params& params, Auth
   return true;
 }
 
+// The md5-sess key hashes the client nonce, which the line carries only together with a qop.
+bool session_key_computable(const Params& params, AuthCheck& check) {
+  if (!equal_nocase(param_or_empty(params, "algorithm"), "md5-sess") ||
+      !param_or_empty(params, "cnonce").empty())
+    return true;
+  return fail(check, AUTH_BAD_CNONCE, "md5-sess without a cnonce: the session key cannot be checked");
+}
+
 // Everything but the response itself: who, where, which nonce, and the echoed directives.
 bool fields_as_expected(const DigestConfig& config, const Params& params, std::string_view request_uri,
                         const std::function<bool(const std::string&)>& nonce_known, AuthCheck& check) {
@@ -131,7 +154,7 @@ bool fields_as_expected(const DigestConfig& config, const Params& params, std::s
     return fail(check, AUTH_STALE_NONCE, "nonce \"" + check.nonce + "\" not issued");
   const std::string& uri = *find_param(params, "uri");
   if (uri != request_uri) return fail(check, AUTH_WRONG_URI, "uri: " + quoted_pair(request_uri, uri));
-  return echoed_as_challenged(config, params, check);
+  return echoed_as_challenged(config, params, check) && session_key_computable(params, check);
 }
 
 void check_response(const DigestConfig& config, const Params& params, std::string_view method,

@@ -1,4 +1,5 @@
 // qor-device-sim: a stand-in for a QOR device on loopback, for testing qor-upgrade end to end.
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -10,7 +11,10 @@
 
 namespace {
 
+std::atomic<bool> signalled{false};
+
 void on_signal(int) {
+  signalled = true;
   qor::sim::stop_requested = true;
 }
 
@@ -42,6 +46,6 @@ int main(int argc, char** argv) {
   install_signal_handlers();
   Device device(config);
   int status = run_http_server(device);
-  sim_log("device", "%s, exit status %d", stop_requested ? "stopped" : "done", status);
+  sim_log("device", "%s, exit status %d", signalled ? "stopped by a signal" : "done", status);
   return status;
 }

@@ -380,6 +380,13 @@ void ask_wrong_name_first(Fetch& f) {
   }
 }
 
+std::string options_text(const SimConfig& config) {
+  std::string text;
+  for (const auto& o : config.rrq_options)
+    text += " " + o.first + "=" + o.second;
+  return text;
+}
+
 bool open_sockets(Fetch& f) {
   f.sock = Socket(open_udp_socket());
   if (!f.sock.valid() || !bind_socket(f.sock.get(), f.config.address, 0)) return false;
@@ -463,6 +470,7 @@ FetchResult run_tftp_fetch(const SimConfig& config, const UpgradeTarget& target)
     f.result.failure = "simulator stopping";
     return f.result;
   }
+  sim_log("tftp", "RRQ %s octet%s", target.file_name.c_str(), options_text(config).c_str());
   send_packet(f, make_read_request(target.file_name, config.rrq_options));
   run_transfer(f);
   if (f.phase == Phase::DONE) dally(f);
