@@ -82,8 +82,8 @@ std::uint32_t chosen_local_address(Window window) {
 }
 
 void accept_address(Window window) {
-  // The generator is taken to yield 0 to 32767, as the platform's did, whatever RAND_MAX is here: the
-  // number part of the name stays within four hex digits, at most 7fff.
+  // The program's random numbers run from 0 to 32767 whatever RAND_MAX is here, so the number part of
+  // the name stays within four hex digits, at most 7fff.
   char name[32];
   std::snprintf(name, sizeof name, texts::TFTP_FILENAME_FORMAT, static_cast<unsigned>(std::rand() & 0x7FFF),
                 static_cast<int>(upgrade_stage.load()));

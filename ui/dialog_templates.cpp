@@ -4,7 +4,7 @@
 
 namespace qor {
 
-// Rectangles and control order are those of the original layout; the order is also the tab order.
+// Rectangles and control order as the dialogs were laid out; the order is also the tab order.
 namespace {
 
 using K = ControlKind;

@@ -132,7 +132,7 @@ QWidget* QtDialog::make_button(const ControlTemplate& c) {
 
 QWidget* QtDialog::make_text(const ControlTemplate& c) {
   // The texts carry their own line breaks and were laid out for their boxes: no wrapping, no scrolling,
-  // no margins that the original edit control did not have.
+  // and no margins: the boxes were measured for the bare text.
   auto* t = new QPlainTextEdit(this);
   t->setReadOnly(true);
   t->setFrameShape(QFrame::NoFrame);
