@@ -116,7 +116,8 @@ void run_upgrade_sequence() {
       sleep_ms(timing.stage_poll_ms);
     }
     char name[128];
-    std::snprintf(name, sizeof name, "/qor%x.bi1", static_cast<unsigned>(std::rand() & 0xFFFF));
+    // Our C library's rand() goes past 32767; the names keep to at most four hex digits.
+    std::snprintf(name, sizeof name, "/qor%x.bi1", static_cast<unsigned>(std::rand() & 0x7FFF));
     set_tftp_filename(name);
     send_upgrade_trigger(port);
   }
