@@ -8,9 +8,15 @@ namespace {
 Toolkit* current_toolkit = nullptr;
 }
 
-Toolkit& toolkit() { return *current_toolkit; }
-void set_toolkit(Toolkit* t) { current_toolkit = t; }
-bool has_toolkit() { return current_toolkit != nullptr; }
+Toolkit& toolkit() {
+  return *current_toolkit;
+}
+void set_toolkit(Toolkit* t) {
+  current_toolkit = t;
+}
+bool has_toolkit() {
+  return current_toolkit != nullptr;
+}
 
 DialogManager::Record* DialogManager::find(Window window) {
   auto it = windows_.find(window);
@@ -35,6 +41,7 @@ Window DialogManager::open(int template_id, DialogProc proc, bool modal) {
     record->proc = proc;
     record->owner = std::this_thread::get_id();
     record->modal = modal;
+    record->title = tmpl->caption;  // a window's text starts as its template's caption
     record->rect = {0, 0, size.width, size.height};
     for (const ControlTemplate& c : tmpl->controls) {
       if (c.id != 0) record->controls[c.id].text = c.caption;
@@ -76,7 +83,9 @@ std::intptr_t DialogManager::dialog_box(int template_id, DialogProc proc) {
   }
 }
 
-Window DialogManager::create_dialog(int template_id, DialogProc proc) { return open(template_id, proc, false); }
+Window DialogManager::create_dialog(int template_id, DialogProc proc) {
+  return open(template_id, proc, false);
+}
 
 void DialogManager::destroy_window(Window window) {
   {

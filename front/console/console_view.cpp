@@ -26,9 +26,13 @@ std::string plain(std::string text) {
   return text;
 }
 
-bool starts_with(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+bool starts_with(const std::string& s, const char* prefix) {
+  return s.rfind(prefix, 0) == 0;
+}
 
-std::string first_word(const std::string& s) { return s.substr(0, s.find(' ')); }
+std::string first_word(const std::string& s) {
+  return s.substr(0, s.find(' '));
+}
 
 }  // namespace
 
@@ -129,7 +133,7 @@ void ConsoleView::on_show(Window window) {
   }
   // Windows that only show progress: the connecting window (an activity bar, not drawn) and the
   // upload window.
-  print_text((s->title.empty() ? find_dialog_template(s->template_id)->caption : s->title) + std::string(" ..."));
+  print_text(s->title + " ...");
   if (s->template_id != IDD_UPLOAD) return;
   std::lock_guard lock(mutex_);
   bar_window_ = window;
@@ -172,7 +176,9 @@ void ConsoleView::on_progress_range(Window window, int, int low, int high) {
   last_bar_percent_ = -1;
 }
 
-void ConsoleView::on_progress_pos(Window window, int, int pos) { draw_bar(window, pos); }
+void ConsoleView::on_progress_pos(Window window, int, int pos) {
+  draw_bar(window, pos);
+}
 
 void ConsoleView::draw_bar(Window window, int pos) {
   std::lock_guard lock(mutex_);
@@ -187,13 +193,14 @@ void ConsoleView::draw_bar(Window window, int pos) {
     constexpr int width = 40;
     char bar[width + 1];
     int filled = percent * width / 100;
-    for (int i = 0; i < width; ++i) bar[i] = i < filled ? '#' : '.';
+    for (int i = 0; i < width; ++i)
+      bar[i] = i < filled ? '#' : '.';
     bar[width] = '\0';
     std::fprintf(out_, "\r  [%s] %3d%%  %s\x1b[K", bar, percent, bar_title_.c_str());
     line_open_ = true;
   } else {
-    // Sparse lines for logs: every tenth of the way.
-    if (last_bar_percent_ >= 0 && percent / 10 == last_bar_percent_ / 10) {
+    // Sparse lines for logs: every tenth of the way; the start of a phase has its own line.
+    if (percent == 0 || (last_bar_percent_ >= 0 && percent / 10 == last_bar_percent_ / 10)) {
       last_bar_percent_ = percent;
       return;
     }
@@ -239,7 +246,8 @@ void ConsoleView::show_address(const WindowSnapshot& s) {
     auto it = std::find(list.items.begin(), list.items.end(), *answers_.local_address);
     if (it == list.items.end()) {
       std::string known;
-      for (const std::string& a : list.items) known += (known.empty() ? "" : ", ") + a;
+      for (const std::string& a : list.items)
+        known += (known.empty() ? "" : ", ") + a;
       usage_error("--local-address " + *answers_.local_address + " is not an address of this PC (" +
                   (known.empty() ? std::string("it has none") : "its addresses: " + known) + ")");
     }
@@ -317,18 +325,25 @@ void ConsoleView::show_success(const WindowSnapshot& s) {
 }
 
 void ConsoleView::show_waiting(const WindowSnapshot& s) {
-  std::string text = item_text(s, 1022);
-  bool first;
+  print_text(s.title + " ...");
+}
+
+void ConsoleView::on_text(Window window, int id, const std::string& text) {
+  // The waiting window's explanation is filled in once it is up.
+  if (id != 1022 || text.empty()) return;
+  auto s = manager_.snapshot(window);
+  if (!s || s->template_id != IDD_WAITING) return;
   {
     std::lock_guard lock(mutex_);
-    first = !waiting_text_shown_;
+    if (waiting_text_shown_) return;
     waiting_text_shown_ = true;
   }
-  print_text(s.title + (first && !text.empty() ? "\n" + text : std::string()));
+  print_text(text + "\n");
 }
 
 void ConsoleView::cancel_all() {
-  for (const WindowSnapshot& s : manager_.open_windows()) manager_.user_command(s.window, IDCANCEL);
+  for (const WindowSnapshot& s : manager_.open_windows())
+    manager_.user_command(s.window, IDCANCEL);
 }
 
 }  // namespace qor::console

@@ -15,9 +15,9 @@ struct Answers {
   std::optional<std::string> device;         // typed into the address field
   std::optional<std::string> local_address;  // the entry of the local address list to pick
   std::string user = "admin";
-  std::optional<std::string> password;       // from --password-file
-  bool yes = false;                          // Continue and Upgrade
-  bool interactive = false;                  // questions no option answers go to the user
+  std::optional<std::string> password;  // from --password-file
+  bool yes = false;                     // Continue and Upgrade
+  bool interactive = false;             // questions no option answers go to the user
 };
 
 // How the run ended, for the exit status of scripts.
@@ -31,12 +31,15 @@ class ConsoleView : public DialogView {
   Outcome outcome() const;
   int exit_status() const;  // 0 after the success dialog, 1 after a failure or a declined step, 2 usage
 
-  PixelSize pixel_size(const DialogTemplate& tmpl) override { return {tmpl.width * 3 / 2, tmpl.height * 13 / 8}; }
+  PixelSize pixel_size(const DialogTemplate& tmpl) override {
+    return {tmpl.width * 3 / 2, tmpl.height * 13 / 8};
+  }
   PixelSize screen_size() override { return {1024, 768}; }
   void on_create(Window, const DialogTemplate&, bool) override {}
   void on_show(Window window) override;
   void on_destroy(Window window) override;
   void on_title(Window window, const std::string& title) override;
+  void on_text(Window window, int id, const std::string& text) override;
   void on_progress_range(Window window, int id, int low, int high) override;
   void on_progress_pos(Window window, int id, int pos) override;
   int message_box(Window owner, const std::string& text, const std::string& caption, unsigned flags) override;

@@ -52,7 +52,9 @@ void exit_with_outcome(int) {
   std::_Exit(view ? view->exit_status() : 1);
 }
 
-void trace_to_stderr(const char* line) { std::fputs(line, stderr); }
+void trace_to_stderr(const char* line) {
+  std::fputs(line, stderr);
+}
 
 // Ctrl-C presses Cancel on every open window; a second one ends the program at once.
 void watch_signals(sigset_t set) {
@@ -89,7 +91,8 @@ int main(int argc, char** argv) {
       qor::identify_product();
       std::printf("qor-upgrade-cli 1.0.0, carrying %s firmware %s", qor::product_display_name,
                   qor::image_version(qor::target_image));
-      if (qor::transition_image.data) std::printf(" (transition firmware %s)", qor::image_version(qor::transition_image));
+      if (qor::transition_image.data)
+        std::printf(" (transition firmware %s)", qor::image_version(qor::transition_image));
       std::printf("\n");
       return 0;
     } else if (arg == "--device") {

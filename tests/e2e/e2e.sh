@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# One end-to-end scenario: a simulated QOR on ADDRESS and the command-line upgrade against it.
+#   e2e.sh SCENARIO ADDRESS SIM CLI CLI_TWO_STAGE
+set -uo pipefail
+scenario=$1 device=$2 sim=$3 cli=$4 cli2=$5
+
+case $device in 127.*) ;; *) echo "loopback addresses only" >&2; exit 2 ;; esac
+work=$(mktemp -d)
+sim_pid=
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL ($scenario): $*" >&2
+  echo "--- upgrade output" >&2; cat "$work/cli.out" "$work/cli.err" >&2 2>/dev/null
+  echo "--- device log" >&2; cat "$work/sim.log" >&2 2>/dev/null
+  exit 1
+}
+
+# Ports 80 and 69 need root (or CAP_NET_BIND_SERVICE on both executables, which tests do not set).
+if [ "$(id -u)" -ne 0 ]; then
+  echo "skipped: binding ports 80 and 69 needs root"
+  exit 77
+fi
+
+start_sim() {
+  "$sim" --address "$device" "$@" >"$work/sim.log" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 100); do
+    grep -qs listening "$work/sim.log" && return 0
+    kill -0 "$sim_pid" 2>/dev/null || fail "the simulator did not start"
+    sleep 0.05
+  done
+  fail "the simulator did not start listening"
+}
+
+# Runs the upgrade without a terminal; with INTERRUPT_AFTER set, presses Ctrl-C after that many seconds.
+run_cli() {
+  local exe=$1
+  shift
+  "$exe" --device "$device" --yes "$@" </dev/null >"$work/cli.out" 2>"$work/cli.err" &
+  local pid=$!
+  if [ -n "${INTERRUPT_AFTER:-}" ]; then
+    sleep "$INTERRUPT_AFTER"
+    kill -INT "$pid" 2>/dev/null
+  fi
+  wait "$pid"
+  cli_status=$?
+}
+
+wait_sim() {
+  wait "$sim_pid"
+  sim_status=$?
+  sim_pid=
+}
+
+expect_out() { grep -qF -- "$1" "$work/cli.out" "$work/cli.err" || fail "expected output: $1"; }
+expect_log() { grep -qF -- "$1" "$work/sim.log" || fail "expected in the device log: $1"; }
+expect_status() { [ "$cli_status" -eq "$1" ] || fail "upgrade exit status $cli_status, expected $1"; }
+
+case $scenario in
+  single_stage)
+    start_sim --once
+    run_cli "$cli"
+    wait_sim
+    expect_status 0
+    [ "$sim_status" -eq 0 ] || fail "device status $sim_status"
+    expect_out "QOR@$device Upgrade Successful!"
+    expect_out "3.2.1"
+    ;;
+  two_stage)
+    start_sim --once --final-version 3.2.1 --version-before 3.0.0
+    run_cli "$cli2"
+    wait_sim
+    expect_status 0
+    [ "$sim_status" -eq 0 ] || fail "device status $sim_status"
+    expect_out "Note: Since your current firmware version"
+    expect_out "Uploading Transition Firmware"
+    expect_out "Uploading Target Firmware"
+    expect_out "Upgrade Successful!"
+    ;;
+  password)
+    printf 'secret\n' >"$work/password"
+    start_sim --once --user admin --password secret --nonce new --qop auth --algorithm MD5-sess
+    run_cli "$cli" --password-file "$work/password"
+    wait_sim
+    expect_status 0
+    [ "$sim_status" -eq 0 ] || fail "device status $sim_status"
+    expect_out "Upgrade Successful!"
+    ;;
+  wrong_password)
+    printf 'guess\n' >"$work/password"
+    start_sim --user admin --password secret --nonce fixed
+    run_cli "$cli" --password-file "$work/password"
+    expect_status 1
+    expect_out "Upgrade Failed: User Abort"
+    ! grep -q "Upgrade Successful" "$work/cli.out" || fail "reported success"
+    ;;
+  no_device)
+    run_cli "$cli"
+    expect_status 1
+    expect_out "Upgrade Failed: No Response From QOR"
+    ;;
+  never_answers)
+    start_sim --never-answer-http
+    INTERRUPT_AFTER=3 run_cli "$cli"
+    expect_status 1
+    expect_out "Upgrade Failed: User Abort"
+    ;;
+  version_mismatch)
+    start_sim --once --report-version 9.9.9
+    run_cli "$cli"
+    expect_status 1
+    expect_out "Upgrade Failed: Version not matching"
+    ! grep -q "Upgrade Successful" "$work/cli.out" || fail "reported success"
+    ;;
+  lossy_link)
+    start_sim --once --drop-every 50 --duplicate-acks
+    run_cli "$cli"
+    wait_sim
+    expect_status 0
+    [ "$sim_status" -eq 0 ] || fail "device status $sim_status: the image did not arrive whole"
+    expect_out "Upgrade Successful!"
+    ;;
+  never_fetches)
+    start_sim --never-fetch
+    INTERRUPT_AFTER=4 run_cli "$cli"
+    expect_status 1
+    expect_out "Upgrade Failed: User Abort"
+    expect_out "Waiting For Firmware Download Request From QOR"
+    ;;
+  *)
+    echo "unknown scenario $scenario" >&2
+    exit 2
+    ;;
+esac
+echo "ok: $scenario"
