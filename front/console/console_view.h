@@ -67,7 +67,6 @@ class ConsoleView : public DialogView {
   bool tty_;
   mutable std::mutex mutex_;
   Outcome outcome_ = Outcome::none;
-  int address_attempts_ = 0;
   int password_attempts_ = 0;
   bool waiting_text_shown_ = false;
   Window bar_window_ = Window::none;  // the window whose bar is on the current line
