@@ -34,6 +34,36 @@ std::string first_word(const std::string& s) {
   return s.substr(0, s.find(' '));
 }
 
+// Breaks the long lines of a text at blanks so that they fit a terminal.
+std::string wrap(const std::string& text, std::size_t width) {
+  std::string out;
+  std::size_t column = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == '\n' || text[i] == '\r') {
+      out += text[i++];
+      column = 0;
+      continue;
+    }
+    std::size_t end = text.find_first_of(" \r\n", i);
+    if (end == std::string::npos) end = text.size();
+    std::size_t word = end - i;
+    if (column > 0 && column + 1 + word > width) {
+      out += '\n';
+      column = 0;
+    } else if (column > 0) {
+      out += ' ';
+      ++column;
+    }
+    out.append(text, i, word);
+    column += word;
+    i = end;
+    while (i < text.size() && text[i] == ' ')
+      ++i;
+  }
+  return out;
+}
+
 }  // namespace
 
 ConsoleView::ConsoleView(Answers answers, std::FILE* out, bool tty)
@@ -164,6 +194,11 @@ void ConsoleView::on_title(Window window, const std::string& title) {
     new_phase = first_word(title) != first_word(bar_title_);
     bar_title_ = title;
     if (new_phase) last_bar_percent_ = -1;
+    // The bar moves before the title counts the bytes: the finished line shows the final count.
+    if (!new_phase && tty_ && line_open_ && last_bar_percent_ == 100) {
+      render_bar_line(100);
+      std::fflush(out_);
+    }
   }
   if (new_phase) print_text(title + " ...");
 }
@@ -171,6 +206,10 @@ void ConsoleView::on_title(Window window, const std::string& title) {
 void ConsoleView::on_progress_range(Window window, int, int low, int high) {
   std::lock_guard lock(mutex_);
   if (window != bar_window_) return;
+  if (line_open_) {  // a new phase: the finished bar stays as it ended
+    std::fputc('\n', out_);
+    line_open_ = false;
+  }
   bar_low_ = low;
   bar_high_ = high;
   last_bar_percent_ = -1;
@@ -180,27 +219,33 @@ void ConsoleView::on_progress_pos(Window window, int, int pos) {
   draw_bar(window, pos);
 }
 
+// Caller holds mutex_.
+void ConsoleView::render_bar_line(int percent) {
+  constexpr int width = 40;
+  char bar[width + 1];
+  int filled = percent * width / 100;
+  for (int i = 0; i < width; ++i)
+    bar[i] = i < filled ? '#' : '.';
+  bar[width] = '\0';
+  std::fprintf(out_, "\r  [%s] %3d%%  %s\x1b[K", bar, percent, bar_title_.c_str());
+  line_open_ = true;
+}
+
 void ConsoleView::draw_bar(Window window, int pos) {
   std::lock_guard lock(mutex_);
   if (window != bar_window_ || bar_high_ <= bar_low_) return;
   int percent = static_cast<int>(100LL * (pos - bar_low_) / (bar_high_ - bar_low_));
   percent = std::clamp(percent, 0, 100);
-  if (percent == last_bar_percent_) return;
+  // A phase starts at 0 before its title is set; its header line stands for the empty bar.
+  if (percent == last_bar_percent_ || percent == 0) return;
   if (tty_) {
     unsigned now = time_get_time();
     if (percent != 100 && last_bar_percent_ >= 0 && now - last_bar_ms_ < 100) return;
     last_bar_ms_ = now;
-    constexpr int width = 40;
-    char bar[width + 1];
-    int filled = percent * width / 100;
-    for (int i = 0; i < width; ++i)
-      bar[i] = i < filled ? '#' : '.';
-    bar[width] = '\0';
-    std::fprintf(out_, "\r  [%s] %3d%%  %s\x1b[K", bar, percent, bar_title_.c_str());
-    line_open_ = true;
+    render_bar_line(percent);
   } else {
-    // Sparse lines for logs: every tenth of the way; the start of a phase has its own line.
-    if (percent == 0 || (last_bar_percent_ >= 0 && percent / 10 == last_bar_percent_ / 10)) {
+    // Sparse lines for logs: every tenth of the way.
+    if (last_bar_percent_ >= 0 && percent / 10 == last_bar_percent_ / 10) {
       last_bar_percent_ = percent;
       return;
     }
@@ -338,7 +383,7 @@ void ConsoleView::on_text(Window window, int id, const std::string& text) {
     if (waiting_text_shown_) return;
     waiting_text_shown_ = true;
   }
-  print_text(text + "\n");
+  print_text(wrap(text, 78) + "\n");
 }
 
 void ConsoleView::cancel_all() {

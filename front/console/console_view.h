@@ -60,6 +60,7 @@ class ConsoleView : public DialogView {
   void print_text(const std::string& text);
   void end_progress_line();
   void draw_bar(Window window, int pos);
+  void render_bar_line(int percent);
 
   DialogManager manager_;
   Answers answers_;
