@@ -27,7 +27,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   # tftpd-hpa only serves as a benchmark peer: keep its service from starting on install.
-  printf '#!/bin/sh\nexit 101\n' >/usr/sbin/policy-rc.d && chmod +x /usr/sbin/policy-rc.d
+  own_policy=0
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\nexit 101\n' >/usr/sbin/policy-rc.d && chmod +x /usr/sbin/policy-rc.d
+    own_policy=1
+  fi
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  rm -f /usr/sbin/policy-rc.d
+  [ $own_policy -eq 0 ] || rm -f /usr/sbin/policy-rc.d
 fi
