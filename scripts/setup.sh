@@ -4,13 +4,11 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build
   qt6-base-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev
   clang clang-format libclang-rt-dev
-  curl tftpd-hpa
-  xvfb xauth
-  iproute2 libcap2-bin
+  curl
 )
 
 missing=()
@@ -26,12 +24,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  # tftpd-hpa only serves as a benchmark peer: keep its service from starting on install.
-  own_policy=0
-  if [ ! -e /usr/sbin/policy-rc.d ]; then
-    printf '#!/bin/sh\nexit 101\n' >/usr/sbin/policy-rc.d && chmod +x /usr/sbin/policy-rc.d
-    own_policy=1
-  fi
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  [ $own_policy -eq 0 ] || rm -f /usr/sbin/policy-rc.d
 fi
