@@ -19,11 +19,17 @@ void end_process(int code) {
   std::_Exit(code);
 }
 
-bool process_ending() { return ending.load(); }
+bool process_ending() {
+  return ending.load();
+}
 
-void set_end_process_hook(EndProcessHook hook) { end_hook.store(hook); }
+void set_end_process_hook(EndProcessHook hook) {
+  end_hook.store(hook);
+}
 
-void reset_process_ending() { ending.store(false); }
+void reset_process_ending() {
+  ending.store(false);
+}
 
 void sleep_forever() {
   for (;;) {

@@ -34,7 +34,9 @@ std::int32_t device_request(const char* path) {
 
 }  // namespace
 
-void set_sequence_operations(const SequenceOperations* ops) { operations = ops ? ops : &real_operations; }
+void set_sequence_operations(const SequenceOperations* ops) {
+  operations = ops ? ops : &real_operations;
+}
 
 std::int32_t version_number(const char* text) {
   std::uint32_t acc = 0;
@@ -75,8 +77,8 @@ void send_upgrade_trigger(std::uint16_t port) {
   get_tftp_filename(filename, sizeof filename);
   char path[256];
   std::uint32_t a = local_address;
-  std::snprintf(path, sizeof path, "/admin/upgrade?tftp://%u.%u.%u.%u:%u%s", (a >> 24) & 0xFF, (a >> 16) & 0xFF,
-                (a >> 8) & 0xFF, a & 0xFF, static_cast<unsigned>(port), filename);
+  std::snprintf(path, sizeof path, "/admin/upgrade?tftp://%u.%u.%u.%u:%u%s", (a >> 24) & 0xFF,
+                (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF, static_cast<unsigned>(port), filename);
   device_request(path);
 }
 

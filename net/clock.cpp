@@ -16,8 +16,12 @@ std::uint32_t time_get_time() {
   return static_cast<std::uint32_t>(ms.count()) + clock_offset.load();
 }
 
-void set_clock_offset(std::uint32_t offset) { clock_offset.store(offset); }
+void set_clock_offset(std::uint32_t offset) {
+  clock_offset.store(offset);
+}
 
-void sleep_ms(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleep_ms(unsigned ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 }  // namespace qor

@@ -44,9 +44,13 @@ void read_socket_address(const sockaddr_in& in, std::uint32_t& address, std::uin
   port = ntohs(in.sin_port);
 }
 
-SocketHandle open_tcp_socket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }
+SocketHandle open_tcp_socket() {
+  return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
 
-SocketHandle open_udp_socket() { return ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0); }
+SocketHandle open_udp_socket() {
+  return ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+}
 
 void close_socket(SocketHandle handle) {
   if (handle != INVALID_SOCKET_HANDLE) ::close(handle);

@@ -20,7 +20,8 @@ constexpr std::uint64_t MAX_SIZE = 33553919;  // 65,535 TFTP blocks of 512 bytes
 
 int make(const char* out, const std::string& product, const std::string& version, std::uint64_t size,
          std::uint32_t seed) {
-  if (size < HEADER_SIZE || product.size() > VERSION_OFFSET || version.size() >= HEADER_SIZE - VERSION_OFFSET) {
+  if (size < HEADER_SIZE || product.size() > VERSION_OFFSET ||
+      version.size() >= HEADER_SIZE - VERSION_OFFSET) {
     std::fprintf(stderr, "qor_image_tool: bad arguments for %s\n", out);
     return 2;
   }
@@ -52,12 +53,13 @@ int check(const char* path) {
   }
   std::vector<unsigned char> image((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
   if (image.size() < HEADER_SIZE) {
-    std::fprintf(stderr, "firmware image %s: %zu bytes; an image needs a header of at least 128 bytes\n", path,
-                 image.size());
+    std::fprintf(stderr, "firmware image %s: %zu bytes; an image needs a header of at least 128 bytes\n",
+                 path, image.size());
     return 1;
   }
   bool terminated = false;
-  for (std::size_t i = VERSION_OFFSET; i < HEADER_SIZE; ++i) terminated = terminated || image[i] == 0;
+  for (std::size_t i = VERSION_OFFSET; i < HEADER_SIZE; ++i)
+    terminated = terminated || image[i] == 0;
   if (!terminated) {
     std::fprintf(stderr,
                  "firmware image %s: the version text at byte 92 has no NUL before byte 128 of the header\n",

@@ -91,7 +91,7 @@ class DialogManager : public Toolkit {
   // What the user does; any thread may call these.
   void user_command(Window window, int id);  // a button, Enter (the default button), Escape or close (2)
   void user_set_text(Window window, int id, const std::string& text);  // typing into a field
-  void user_select(Window window, int id, int index);                   // picking a list item
+  void user_select(Window window, int id, int index);                  // picking a list item
 
   std::optional<WindowSnapshot> snapshot(Window window) const;
   std::vector<WindowSnapshot> open_windows() const;

@@ -22,7 +22,9 @@ void fail_upgrade(const char* message) {
   end_process(0);
 }
 
-int centered_origin(int screen, int low, int high) { return (screen + low - high) >> 1; }
+int centered_origin(int screen, int low, int high) {
+  return (screen + low - high) >> 1;
+}
 
 void center_window(Window window) {
   ScreenRect rect{};
@@ -44,6 +46,8 @@ void debug_trace(const char* format, ...) {
   sink(line);
 }
 
-void set_trace_sink(TraceSink sink) { trace_sink.store(sink); }
+void set_trace_sink(TraceSink sink) {
+  trace_sink.store(sink);
+}
 
 }  // namespace qor

@@ -74,6 +74,8 @@ Toolkit& toolkit();
 void set_toolkit(Toolkit* toolkit);
 bool has_toolkit();
 
-inline int command_id(std::uintptr_t wparam) { return static_cast<int>(wparam & 0xFFFF); }
+inline int command_id(std::uintptr_t wparam) {
+  return static_cast<int>(wparam & 0xFFFF);
+}
 
 }  // namespace qor

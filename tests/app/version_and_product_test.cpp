@@ -89,7 +89,8 @@ TEST(StageDecision, ComparesTheDeviceWithTheTransitionVersion) {
   struct Case {
     const char* device;
     std::int32_t stage;
-  } cases[] = {{"3.0.5", 1}, {"3.2.1", 1}, {"3.1", 0}, {"3.0.4", 0}, {"", 0}, {"3.2.1(NT)", 0}, {"3.2.1 (nt", 1}};
+  } cases[] = {{"3.0.5", 1}, {"3.2.1", 1},     {"3.1", 0},      {"3.0.4", 0},
+               {"", 0},      {"3.2.1(NT)", 0}, {"3.2.1 (nt", 1}};
   for (const Case& c : cases) {
     copy_text(device_info.software_version, sizeof device_info.software_version, c.device);
     upgrade_stage.store(0);

@@ -50,10 +50,12 @@ TEST(LocalAddresses, LoopbackOnlyWhenAskedAndNeverMoreThanTheCapacity) {
   std::uint32_t addresses[8] = {};
   int n = enumerate_local_addresses(addresses, 8, true);
   ASSERT_GE(n, 1);
-  for (int i = 0; i < n; ++i) EXPECT_EQ(addresses[i] >> 24, 127u);
+  for (int i = 0; i < n; ++i)
+    EXPECT_EQ(addresses[i] >> 24, 127u);
   std::uint32_t lan[8] = {};
   int m = enumerate_local_addresses(lan, 8, false);
-  for (int i = 0; i < m; ++i) EXPECT_NE(lan[i] >> 24, 127u);
+  for (int i = 0; i < m; ++i)
+    EXPECT_NE(lan[i] >> 24, 127u);
   std::uint32_t one[1] = {};
   EXPECT_LE(enumerate_local_addresses(one, 1, true), 1);
 }

@@ -51,7 +51,8 @@ WindowSnapshot FakeToolkit::last_state(Window w) const {
 std::vector<int> FakeToolkit::shown_templates() const {
   std::lock_guard lock(mutex_);
   std::vector<int> out;
-  for (auto& [id, w] : shown_) out.push_back(id);
+  for (auto& [id, w] : shown_)
+    out.push_back(id);
   return out;
 }
 
@@ -125,8 +126,12 @@ int FakeToolkit::message_box(Window owner, const std::string& text, const std::s
   return IDOK;
 }
 
-ScopedFakeToolkit::ScopedFakeToolkit() { set_toolkit(&fake_.manager()); }
-ScopedFakeToolkit::~ScopedFakeToolkit() { set_toolkit(nullptr); }
+ScopedFakeToolkit::ScopedFakeToolkit() {
+  set_toolkit(&fake_.manager());
+}
+ScopedFakeToolkit::~ScopedFakeToolkit() {
+  set_toolkit(nullptr);
+}
 
 namespace {
 std::atomic<bool> trap_ended{false};
@@ -151,8 +156,12 @@ ExitTrap::~ExitTrap() {
   reset_process_ending();
 }
 
-bool ExitTrap::ended() const { return trap_ended.load(); }
-int ExitTrap::code() const { return trap_code.load(); }
+bool ExitTrap::ended() const {
+  return trap_ended.load();
+}
+int ExitTrap::code() const {
+  return trap_code.load();
+}
 
 bool ExitTrap::wait(std::chrono::milliseconds timeout) const {
   auto until = std::chrono::steady_clock::now() + timeout;

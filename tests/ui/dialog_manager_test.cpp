@@ -54,7 +54,7 @@ TEST(DialogManager, ModelessClicksWaitForTheOwnersPump) {
   ASSERT_NE(w, Window::none);
   fake->click(w, 1021);
   fake->click(w, 1021);
-  EXPECT_EQ(commands_seen.load(), 0);  // nothing runs until the owner pumps
+  EXPECT_EQ(commands_seen.load(), 0);                               // nothing runs until the owner pumps
   std::thread other([&] { EXPECT_FALSE(toolkit().pump_one(w)); });  // nor on another thread
   other.join();
   EXPECT_TRUE(toolkit().pump_one(w));
