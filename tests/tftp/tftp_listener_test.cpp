@@ -181,6 +181,10 @@ TEST_F(Listener, ServesTheTransitionImageThenTheTargetOnTheSamePort) {
   ASSERT_NE(second, Window::none);
   EXPECT_EQ(upgrade_stage.load(), 1);
   EXPECT_FALSE(trap_.ended());
+  // The bar is set up just after the window appears.
+  for (int i = 0; i < 1000 && fake_->progress_positions(second).empty(); ++i)
+    std::this_thread::sleep_for(1ms);
+  ASSERT_FALSE(fake_->progress_positions(second).empty());
   EXPECT_EQ(fake_->progress_positions(second).front(), 0);
   EXPECT_EQ(fake_->last_state(second).controls[IDC_WAITING_TEXT].text, "");
 
