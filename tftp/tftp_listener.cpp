@@ -18,17 +18,17 @@ namespace qor {
 
 std::atomic<Window> waiting_window{Window::none};
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-constexpr const char* WAITING_TEXT =
+const char* const WAITING_HELP_TEXT =
     "Firmware upload will begin when the QOR is idle, where the QOR will request to download the firmware "
     "from this PC using TFTP at the first available UDP port starting at port number 69.\r\n\r\nIf firmware "
     "download does not start, please check that you have done the following: a) Hangup properly all the "
     "phones attached to the QOR, b) Disable any firewall software (such as Internet Connection Firewall) on "
     "this PC, and c) Make sure that this PC and the QOR are on the same LAN subnet; it will not work for "
     "example if this PC is behind a router while the QOR is in front of it.";
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
 
 constexpr int WAITING_PROGRESS_STEPS = 1000;
 
@@ -44,7 +44,7 @@ Window show_waiting_window(bool with_text) {
   waiting_window.store(window);
   toolkit().progress_range(window, IDC_PROGRESS, 0, WAITING_PROGRESS_STEPS);
   toolkit().progress_pos(window, IDC_PROGRESS, 0);
-  if (with_text) toolkit().set_item_text(window, IDC_WAITING_TEXT, WAITING_TEXT);
+  if (with_text) toolkit().set_item_text(window, IDC_WAITING_TEXT, WAITING_HELP_TEXT);
   return window;
 }
 

@@ -24,6 +24,9 @@ struct TftpListener {
   unsigned char rx_buffer[TFTP_RX_BUFFER_SIZE];
 };
 
+// What the waiting window explains the first time it is shown.
+extern const char* const WAITING_HELP_TEXT;
+
 // The waiting window (dialog 114) while the listener waits for a request.
 extern std::atomic<Window> waiting_window;
 

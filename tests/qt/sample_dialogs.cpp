@@ -13,6 +13,8 @@
 
 #include "app/firmware.h"
 #include "app/globals.h"
+#include "http/request_runner.h"
+#include "tftp/tftp_listener.h"
 #include "ui/dialog_templates.h"
 #include "ui/dialogs.h"
 #include "ui/error_box.h"
@@ -21,31 +23,9 @@ namespace qor::qt::test {
 
 namespace {
 
-// The texts other parts of the program put into their dialogs, as they show them.
-constexpr const char* PASSWORD_HELP =
-    "This QOR requires a password in order to be\r\nupgraded. If you do not have "
-    "administrator's\r\nprivileges "
-    "for this unit, please contact your\r\nService Provider or network administrator,\r\nbefore proceeding."
-    "\r\n\r\nYou must provide the QOR administrator's\r\npassword to upgrade. If you are the "
-    "administrator\r\nand "
-    "forgot the password, you may perform a\r\nfactory reset by entering * * * *, option 52914#,\r\nand "
-    "value 1 "
-    "from a telephone connected to the\r\nunit to be upgraded.\r\n\r\n* * * * * * * * * * *  Warning  * * * "
-    "* * "
-    "* * * * * *\r\nAll settings will revert to default values\r\nafter factory reset!  You may not be able "
-    "to\r\nreestablish service after completing this upgrade\r\nwithout first reentering service "
-    "configuration\r\ninformation.";
-constexpr const char* WAITING_HELP =
-    "Firmware upload will begin when the QOR is idle, where the QOR will request to download the firmware "
-    "from this PC using TFTP at the first available UDP port starting at port number 69.\r\n\r\nIf firmware "
-    "download does not start, please check that you have done the following: a) Hangup properly all the "
-    "phones attached to the QOR, b) Disable any firewall software (such as Internet Connection Firewall) on "
-    "this PC, and c) Make sure that this PC and the QOR are on the same LAN subnet; it will not work for "
-    "example if this PC is behind a router while the QOR is in front of it.";
-
 std::intptr_t sample_password_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
   if (message != MSG_INITDIALOG) return 0;
-  toolkit().set_item_text(w, IDC_MAIN_TEXT, PASSWORD_HELP);
+  toolkit().set_item_text(w, IDC_MAIN_TEXT, PASSWORD_HELP_TEXT);
   toolkit().set_item_text(w, 1003, "admin");
   toolkit().set_item_text(w, 1005, "secret");
   toolkit().set_focus(w, 1005);
@@ -64,7 +44,7 @@ std::intptr_t sample_connecting_proc(Window w, unsigned message, std::uintptr_t,
 
 std::intptr_t sample_waiting_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
   if (message != MSG_INITDIALOG) return 0;
-  toolkit().set_item_text(w, 1022, WAITING_HELP);
+  toolkit().set_item_text(w, 1022, WAITING_HELP_TEXT);
   toolkit().progress_range(w, IDC_PROGRESS, 0, 1000);
   toolkit().progress_pos(w, IDC_PROGRESS, 300);
   center_window(w);
