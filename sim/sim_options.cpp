@@ -319,6 +319,8 @@ Authentication (on as soon as --user or --password is given):
   --opaque TEXT            opaque value to offer (default none)
   --nonce new|fixed        new: a new nonce with every challenge, forgotten when the device restarts;
                            fixed: always the same nonce (default new)
+  The Authorization line is checked as qor-upgrade writes it: nc of nine hex digits, qop, algorithm
+  and opaque echoed exactly as offered (a qop list whole, unquoted), md5-sess keyed with the cnonce.
 
 TFTP client:
   --rrq-options LIST       read request options, name=value,... ("" for none; default tsize=0)
