@@ -19,7 +19,7 @@ enum class Arg { NONE, REQUIRED, OPTIONAL };
 
 using Setter = std::function<bool(SimConfig&, std::string_view value, std::string& error)>;
 
-struct OptionSpec {
+struct OptionRule {
   const char* name;
   Arg arg;
   Setter set;
@@ -204,8 +204,8 @@ bool set_product_id(SimConfig& c, std::string_view v, std::string& error) {
   return error.empty();
 }
 
-const std::vector<OptionSpec>& option_table() {
-  static const std::vector<OptionSpec> table = {
+const std::vector<OptionRule>& option_table() {
+  static const std::vector<OptionRule> table = {
       {"address", Arg::REQUIRED, set_address},
       {"http-port", Arg::REQUIRED, set_port},
       {"product-name", Arg::REQUIRED, text(&SimConfig::product_name)},
@@ -244,9 +244,9 @@ const std::vector<OptionSpec>& option_table() {
   return table;
 }
 
-const OptionSpec* find_option(std::string_view name) {
-  for (const auto& spec : option_table()) {
-    if (name == spec.name) return &spec;
+const OptionRule* find_option(std::string_view name) {
+  for (const auto& rule : option_table()) {
+    if (name == rule.name) return &rule;
   }
   return nullptr;
 }
@@ -263,19 +263,19 @@ OptionsResult parse_sim_options(int argc, const char* const* argv, SimConfig& co
     }
     std::size_t eq = word.find('=');
     std::string_view name = word.substr(2, eq == std::string_view::npos ? std::string_view::npos : eq - 2);
-    const OptionSpec* spec = find_option(name);
-    if (!spec) {
+    const OptionRule* rule = find_option(name);
+    if (!rule) {
       error = "unknown option --" + std::string(name);
       return OPTIONS_ERROR;
     }
     std::string_view value;
     bool has_value = eq != std::string_view::npos;
     if (has_value) value = word.substr(eq + 1);
-    if (spec->arg == Arg::NONE && has_value) {
+    if (rule->arg == Arg::NONE && has_value) {
       error = "--" + std::string(name) + " takes no value";
       return OPTIONS_ERROR;
     }
-    if (spec->arg == Arg::REQUIRED && !has_value) {
+    if (rule->arg == Arg::REQUIRED && !has_value) {
       if (i + 1 >= argc) {
         error = "--" + std::string(name) + " needs a value";
         return OPTIONS_ERROR;
@@ -283,7 +283,7 @@ OptionsResult parse_sim_options(int argc, const char* const* argv, SimConfig& co
       value = argv[++i];
     }
     std::string why;
-    if (!spec->set(config, value, why)) {
+    if (!rule->set(config, value, why)) {
       error = "--" + std::string(name) + ": " + why;
       return OPTIONS_ERROR;
     }
