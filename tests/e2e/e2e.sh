@@ -90,6 +90,10 @@ case $scenario in
     expect_status 0
     [ "$sim_status" -eq 0 ] || fail "device status $sim_status"
     expect_out "Upgrade Successful!"
+    # After its restart the device has forgotten the nonce: one quiet repeat with the new one.
+    expect_log "unknown or stale nonce"
+    expect_log "accepted (nonce"
+    [ "$(grep -c 'Enter Password Information' "$work/cli.out")" -eq 1 ] || fail "asked for the password more than once"
     ;;
   wrong_password)
     printf 'guess\n' >"$work/password"
