@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# The command line's answers to its options, before anything is sent to a device.
+#   cli_usage.sh CLI CLI_TWO_STAGE
+set -uo pipefail
+cli=$1 cli2=$2
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+
+check() {  # check STATUS TEXT -- COMMAND...
+  local want=$1 text=$2
+  shift 3
+  "$@" </dev/null >"$out" 2>&1
+  local got=$?
+  [ "$got" -eq "$want" ] || { echo "FAIL: $* -> status $got, expected $want"; cat "$out"; exit 1; }
+  grep -qF -- "$text" "$out" || { echo "FAIL: $* -> expected '$text'"; cat "$out"; exit 1; }
+}
+
+check 0 "--password-file FILE" -- "$cli" --help
+check 0 "carrying QOR-4710 firmware 3.2.1" -- "$cli" --version
+check 0 "(transition firmware 3.0.5)" -- "$cli2" --version
+check 2 "give --device ADDR" -- "$cli" --yes
+check 2 "give --yes" -- "$cli" --device 127.0.0.99
+check 2 "unknown option --frobnicate" -- "$cli" --frobnicate
+check 2 "--device needs a value" -- "$cli" --device
+check 2 "cannot read a password from /nonexistent/pw" -- "$cli" --device 127.0.0.99 --yes --password-file /nonexistent/pw
+# Checked as the address dialog checks it, before any request goes out.
+check 2 "--device: not a valid IPv4 address" -- "$cli" --device 1.2.3 --yes
+check 2 "--device: not a valid IPv4 address" -- "$cli" --device 0.0.0.0 --yes
+check 2 "--local-address 127.9.9.9 is not an address of this PC" -- "$cli" --device 127.0.0.99 --yes --local-address 127.9.9.9
+echo "command line: all as expected"
