@@ -97,35 +97,13 @@ class Flooder {
   std::thread thread_;
 };
 
-class HostileSession : public test::TftpStateTest {
+class HostileSession : public test::SessionTest {
  protected:
   void SetUp() override {
-    TftpStateTest::SetUp();
-    server_ = Socket(open_udp_socket());
-    ASSERT_TRUE(bind_socket(server_.get(), LOOPBACK, 0));
-    server_port_ = local_port(server_.get());
+    SessionTest::SetUp();
     target_bytes_ = test::pattern_bytes(3000, 5);
     test::make_image(target_image, target_bytes_, "3.2.1");
   }
-
-  void TearDown() override {
-    if (worker_.joinable()) worker_.join();
-    TftpStateTest::TearDown();
-  }
-
-  void start(TftpTestPeer& device) {
-    device.aim(LOOPBACK, server_port_);
-    worker_ = std::thread([this, &device] {
-      try {
-        run_tftp_session(server_.get(), LOOPBACK, device.address(), device.port());
-      } catch (const ProcessExit&) {
-      }
-    });
-  }
-
-  Socket server_;
-  std::uint16_t server_port_ = 0;
-  std::thread worker_;
 };
 
 struct Intruder {

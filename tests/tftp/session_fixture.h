@@ -5,16 +5,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/firmware.h"
 #include "app/globals.h"
+#include "app/process.h"
 #include "app/timing.h"
+#include "net/socket.h"
 #include "tests/support/fake_toolkit.h"
 #include "tests/tftp/tftp_test_peer.h"
+#include "tftp/tftp_session.h"
 #include "ui/error_box.h"
 
 namespace qor::test {
@@ -125,6 +130,43 @@ class TftpStateTest : public ::testing::Test {
   std::int32_t saved_stage_ = 1;
   std::int32_t saved_phone_ = 0;
   Bytes target_bytes_, transition_bytes_;
+};
+
+// A session run on a thread of its own from a loopback socket, as the listener runs it, with the
+// device played by a test peer.
+class SessionTest : public TftpStateTest {
+ protected:
+  static constexpr std::uint32_t SERVER_ADDRESS = 0x7F000001;
+
+  void SetUp() override {
+    TftpStateTest::SetUp();
+    server_ = Socket(open_udp_socket());
+    ASSERT_TRUE(bind_socket(server_.get(), SERVER_ADDRESS, 0));
+    server_port_ = local_port(server_.get());
+  }
+
+  void TearDown() override {
+    if (worker_.joinable()) worker_.join();
+    TftpStateTest::TearDown();
+  }
+
+  void start(TftpTestPeer& peer) {
+    peer.aim(SERVER_ADDRESS, server_port_);
+    worker_ = std::thread([this, &peer] {
+      try {
+        run_tftp_session(server_.get(), SERVER_ADDRESS, peer.address(), peer.port());
+        returned_ = true;
+      } catch (const ProcessExit&) {
+      }
+    });
+  }
+
+  void finish() { worker_.join(); }
+
+  Socket server_;
+  std::uint16_t server_port_ = 0;
+  std::thread worker_;
+  std::atomic<bool> returned_{false};
 };
 
 }  // namespace qor::test

@@ -22,43 +22,13 @@ using test::TftpTestPeer;
 constexpr std::uint32_t LOOPBACK = 0x7F000001;
 constexpr std::uint32_t DEVICE = 0x7F000701;  // 127.0.7.1
 
-class Session : public test::TftpStateTest {
+class Session : public test::SessionTest {
  protected:
-  void SetUp() override {
-    TftpStateTest::SetUp();
-    server_ = Socket(open_udp_socket());
-    ASSERT_TRUE(bind_socket(server_.get(), LOOPBACK, 0));
-    server_port_ = local_port(server_.get());
-  }
-
-  void TearDown() override {
-    if (worker_.joinable()) worker_.join();
-    TftpStateTest::TearDown();
-  }
-
-  void start(TftpTestPeer& peer) {
-    peer.aim(LOOPBACK, server_port_);
-    worker_ = std::thread([this, &peer] {
-      try {
-        run_tftp_session(server_.get(), LOOPBACK, peer.address(), peer.port());
-        returned_ = true;
-      } catch (const ProcessExit&) {
-      }
-    });
-  }
-
-  void finish() { worker_.join(); }
-
   // Plays the device through a whole upload.
   static bool fetch(TftpTestPeer& peer, Bytes& received) {
     auto oack = peer.receive();
     return oack && oack->opcode() == TFTP_OACK && peer.fetch_after_oack(received);
   }
-
-  Socket server_;
-  std::uint16_t server_port_ = 0;
-  std::thread worker_;
-  std::atomic<bool> returned_{false};
 };
 
 struct StageCase {
