@@ -23,6 +23,7 @@ std::vector<std::string> requests;
 int listener_starts = 0;
 std::int32_t status_reply = 1000;
 const char* reported_version = "3.0.0";
+bool transfer_during_trigger = false;  // the device answers the upgrade request only after the transfer
 
 std::int32_t record_request(RequestJob job) {
   std::lock_guard lock(recorded_mutex);
@@ -31,6 +32,7 @@ std::int32_t record_request(RequestJob job) {
     copy_text(device_info.software_version, sizeof device_info.software_version, reported_version);
     return status_reply;
   }
+  if (transfer_during_trigger) upgrade_stage.store(1);
   return 10;
 }
 
@@ -54,6 +56,7 @@ class Sequence : public ::testing::Test {
     listener_starts = 0;
     status_reply = 1000;
     reported_version = "3.0.0";
+    transfer_during_trigger = false;
     std::memset(&device_info, 0, sizeof device_info);
     std::memset(local_addresses, 0, sizeof local_addresses);
     local_addresses[0] = 0x7F000001;
@@ -196,6 +199,16 @@ TEST_F(Sequence, OldDeviceGetsTheTransitionImageFirst) {
   EXPECT_EQ(name.substr(name.size() - 4), ".bi1");
   EXPECT_EQ(sent[2], "/admin/upgrade?tftp://127.0.0.1:70" + name);
   EXPECT_EQ(listener_starts, 1);
+}
+
+TEST_F(Sequence, SecondRequestIsSentEvenWhenTheFirstWasAnsweredAfterTheTransfer) {
+  transfer_during_trigger = true;
+  fake_->on_show(IDD_CONFIRM_TRANSITION, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
+  start(0);
+  ASSERT_TRUE(wait_requests(3));
+  auto sent = recorded_requests();
+  EXPECT_NE(sent[1].find(".bi0"), std::string::npos);
+  EXPECT_NE(sent[2].find(".bi1"), std::string::npos);
 }
 
 TEST_F(Sequence, StageDecisionPicksTheConfirmDialog) {
