@@ -19,7 +19,6 @@ using namespace std::chrono_literals;
 using test::Bytes;
 using test::TftpTestPeer;
 
-constexpr std::uint32_t LOOPBACK = 0x7F000001;
 constexpr std::uint32_t DEVICE = 0x7F000701;  // 127.0.7.1
 
 class Session : public test::SessionTest {
