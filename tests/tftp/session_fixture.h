@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -19,6 +20,7 @@
 #include "net/socket.h"
 #include "tests/support/fake_toolkit.h"
 #include "tests/tftp/tftp_test_peer.h"
+#include "tftp/tftp_listener.h"
 #include "tftp/tftp_session.h"
 #include "ui/error_box.h"
 
@@ -102,6 +104,16 @@ class TftpStateTest : public ::testing::Test {
     transition_image = saved_transition_;
     upgrade_stage.store(saved_stage_);
     phone_variant = saved_phone_;
+  }
+
+  // Brings a listener thread that a test left half-way to its end, as a user's Cancel would.
+  void cancel_until_ended() {
+    for (int i = 0; i < 500 && !trap_.ended(); ++i) {
+      Window w = waiting_window.load();
+      if (w == Window::none) w = upload_window.load();
+      if (w != Window::none) fake_->click(w, IDCANCEL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
   }
 
   std::vector<std::string> box_texts() {

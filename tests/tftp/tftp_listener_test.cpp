@@ -31,15 +31,7 @@ class Listener : public test::TftpStateTest {
   }
 
   void TearDown() override {
-    // A test that stopped half-way still has to bring the listener thread to its end.
-    if (started_ && !trap_.ended()) {
-      for (int i = 0; i < 500 && !trap_.ended(); ++i) {
-        Window w = waiting_window.load();
-        if (w == Window::none) w = upload_window.load();
-        if (w != Window::none) fake_->click(w, IDCANCEL);
-        std::this_thread::sleep_for(20ms);
-      }
-    }
+    if (started_) cancel_until_ended();
     set_tftp_filename("");
     TftpStateTest::TearDown();
   }
