@@ -1,42 +1,50 @@
 #include "app/upgrade.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "app/firmware.h"
-#include "app/globals.h"
-#include "app/process.h"
-#include "app/timing.h"
-#include "http/digest.h"
+#include "app/report.h"
+#include "app/serve.h"
+#include "base/process.h"
+#include "base/trace.h"
 #include "http/request_runner.h"
 #include "net/clock.h"
 #include "net/socket.h"
-#include "tftp/tftp_listener.h"
-#include "ui/dialog_templates.h"
 #include "ui/dialogs.h"
-#include "ui/error_box.h"
+#include "ui/texts.h"
 
 namespace qor {
 
+const SequenceOperations REAL_OPERATIONS{&run_device_request, &start_tftp_listener};
+
 namespace {
 
-const SequenceOperations real_operations{&run_device_request, &start_tftp_listener};
-const SequenceOperations* operations = &real_operations;
+RequestResult device_request(UpgradeRun& run, const SequenceOperations& ops, const char* path) {
+  return ops.run_device_request(
+      run, {run.local_address, HTTP_BIND_PORT_BASE, run.device_address, DEVICE_HTTP_PORT, path}, run.device_info);
+}
 
-std::int32_t device_request(const char* path) {
-  return operations->run_device_request(RequestJob{app_instance, local_address, HTTP_BIND_PORT_BASE,
-                                                   device_address, DEVICE_HTTP_PORT, path, page_buffer,
-                                                   PAGE_CAPACITY});
+// The reply to an upgrade request is not looked at: the listener keeps waiting for the device whatever
+// it says, and its fields do not replace what the status page said.
+Outcome send_upgrade_trigger(UpgradeRun& run, const SequenceOperations& ops, std::uint16_t port) {
+  char filename[128];
+  run.tftp_filename.get(filename, sizeof filename);
+  char path[256];
+  std::uint32_t a = run.local_address;
+  std::snprintf(path, sizeof path, texts::UPGRADE_PATH_FORMAT, (a >> 24) & 0xFF, (a >> 16) & 0xFF, (a >> 8) & 0xFF,
+                a & 0xFF, static_cast<unsigned>(port), filename);
+  DeviceInfo ignored = run.device_info;
+  return ops.run_device_request(run, {run.local_address, HTTP_BIND_PORT_BASE, run.device_address, DEVICE_HTTP_PORT, path},
+                                ignored)
+      .failure;
+}
+
+std::intptr_t record(UpgradeRun& run) {
+  return reinterpret_cast<std::intptr_t>(&run);
 }
 
 }  // namespace
-
-void set_sequence_operations(const SequenceOperations* ops) {
-  operations = ops ? ops : &real_operations;
-}
 
 std::int32_t version_number(const char* text) {
   std::uint32_t acc = 0;
@@ -51,87 +59,78 @@ std::int32_t version_number(const char* text) {
   return static_cast<std::int32_t>(acc);
 }
 
-void init_program(const StartupOptions& options) {
+void init_program(UpgradeRun& run, const StartupOptions& options) {
   // There is no networking library to start on this platform; a native Windows build starts Winsock
   // here and fails with "Upgrade Failed: Winsock init error".
-  ::gethostname(host_name, sizeof host_name - 1);
-  host_name[sizeof host_name - 1] = '\0';
-
-  std::memset(local_addresses, 0, sizeof local_addresses);
-  int count = enumerate_local_addresses(local_addresses, MAX_LOCAL_ADDRESSES, options.loopback_addresses);
+  std::memset(run.local_addresses, 0, sizeof run.local_addresses);
+  int count = enumerate_local_addresses(run.local_addresses, MAX_LOCAL_ADDRESSES, options.loopback_addresses);
   for (int i = 0; i < count; ++i) {
-    std::uint32_t a = local_addresses[i];
+    std::uint32_t a = run.local_addresses[i];
     debug_trace("Client IP = %x\n", (a >> 24) | ((a >> 8) & 0xFF00) | ((a << 8) & 0xFF0000) | (a << 24));
   }
-  local_address = local_addresses[0];
+  run.local_address = run.local_addresses[0];
 
-  clear_digest_state();
+  run.digest->state = DigestState{};
   std::srand(time_get_time());
 
-  load_firmware_images();
-  identify_product();
+  load_firmware_images(run);
+  identify_product(run);
 }
 
-void send_upgrade_trigger(std::uint16_t port) {
-  char filename[128];
-  get_tftp_filename(filename, sizeof filename);
-  char path[256];
-  std::uint32_t a = local_address;
-  std::snprintf(path, sizeof path, "/admin/upgrade?tftp://%u.%u.%u.%u:%u%s", (a >> 24) & 0xFF,
-                (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF, static_cast<unsigned>(port), filename);
-  device_request(path);
+void decide_upgrade_stage(UpgradeRun& run) {
+  const char* software_version = run.device_info.software_version;
+  if (std::strstr(software_version, "(NT") != nullptr) return;
+  std::int32_t device = version_number(software_version);
+  std::int32_t threshold = version_number(image_version(run.transition_image));
+  if (device >= threshold) run.upgrade_stage.store(1);
 }
 
-void decide_upgrade_stage() {
-  if (std::strstr(device_info.software_version, "(NT") != nullptr) return;
-  std::int32_t device = version_number(device_info.software_version);
-  std::int32_t threshold = version_number(image_version(transition_image));
-  if (device >= threshold) upgrade_stage.store(1);
-}
+Outcome run_upgrade_sequence(UpgradeRun& run, const SequenceOperations& ops) {
+  Toolkit& tk = toolkit();
+  if (tk.dialog_box(IDD_WARNING, warning_dialog_proc, record(run)) == 0) return Outcome::declined;
+  if (tk.dialog_box(run.phone_variant ? IDD_ADDRESS_PHONE : IDD_ADDRESS, address_dialog_proc, record(run)) == 0)
+    return Outcome::declined;
 
-void run_upgrade_sequence() {
-  if (toolkit().dialog_box(IDD_WARNING, warning_dialog_proc) == 0) return;
-  if (toolkit().dialog_box(phone_variant ? IDD_ADDRESS_PHONE : IDD_ADDRESS, address_dialog_proc) == 0) return;
+  RequestResult status = device_request(run, ops, STATUS_PAGE_PATH);
+  if (status.failure != Outcome::none) return status.failure;
+  if (status.received <= 0) return Outcome::no_response;
 
-  if (device_request(STATUS_PAGE_PATH) <= 0) {
-    show_error("Upgrade Failed: No Response From QOR");
-    return;
-  }
+  if (run.upgrade_stage.load() == 0) decide_upgrade_stage(run);
 
-  if (upgrade_stage.load() == 0) decide_upgrade_stage();
+  int confirm = run.upgrade_stage.load() != 0 ? IDD_CONFIRM : IDD_CONFIRM_TRANSITION;
+  if (tk.dialog_box(confirm, confirm_dialog_proc, record(run)) == 0) return Outcome::user_abort;
 
-  int confirm = upgrade_stage.load() != 0 ? IDD_CONFIRM : IDD_CONFIRM_TRANSITION;
-  if (toolkit().dialog_box(confirm, confirm_dialog_proc) == 0) {
-    show_error("Upgrade Failed: User Abort");
-    return;
-  }
-
-  std::uint16_t port = operations->start_tftp_listener(local_address);
+  std::uint16_t port = 0;
+  if (Outcome failed = ops.start_tftp_listener(run, port); failed != Outcome::none) return failed;
   // The branch is taken from the stage as it stood before the first upgrade request: a device that
   // answers that request only after the transition transfer must still get the second request.
-  std::int32_t stage_before_trigger = upgrade_stage.load();
-  send_upgrade_trigger(port);
+  const std::int32_t stage_before_trigger = run.upgrade_stage.load();
+  if (Outcome failed = send_upgrade_trigger(run, ops, port); failed != Outcome::none) return failed;
 
   if (stage_before_trigger == 0) {
-    while (upgrade_stage.load() == 0) {
+    while (run.upgrade_stage.load() == 0) {
       if (process_ending()) end_process(0);
-      sleep_ms(timing.stage_poll_ms);
+      sleep_ms(run.timing.stage_poll_ms);
     }
     char name[128];
     // Our C library's rand() goes past 32767; the names keep to at most four hex digits.
-    std::snprintf(name, sizeof name, "/qor%x.bi1", static_cast<unsigned>(std::rand() & 0x7FFF));
-    set_tftp_filename(name);
-    send_upgrade_trigger(port);
+    std::snprintf(name, sizeof name, texts::TFTP_FILENAME_FORMAT, static_cast<unsigned>(std::rand() & 0x7FFF), 1);
+    run.tftp_filename.set(name);
+    if (Outcome failed = send_upgrade_trigger(run, ops, port); failed != Outcome::none) return failed;
   }
   sleep_forever();
 }
 
-int upgrade_main(AppInstance instance, const StartupOptions& options) {
+int upgrade_main(UpgradeRun& run, const StartupOptions& options, const SequenceOperations& operations) {
   if (!has_toolkit()) return 0;
-  app_instance = instance;
-  upgrade_stage.store(initial_upgrade_stage);
-  init_program(options);
-  run_upgrade_sequence();
+  run.upgrade_stage.store(initial_upgrade_stage);
+  init_program(run, options);
+  Outcome outcome = run_upgrade_sequence(run, operations);
+  if (outcome == Outcome::declined) {
+    run.outcome.store(outcome);
+    return 0;
+  }
+  report_outcome(run, outcome);
   return 0;
 }
 

@@ -93,13 +93,16 @@ int main(int argc, char** argv) {
     long n = qor::receive_datagram(sock.get(), rx, sizeof rx, from, from_port);
     const std::vector<unsigned char>* file = requested_file(files, rx, n);
     if (!file) continue;
-    qor::Window window = manager.create_dialog(qor::IDD_UPLOAD, qor::transfer_dialog_proc);
+    qor::TransferWindowState window_state;
+    qor::Window window = manager.create_dialog(qor::IDD_UPLOAD, qor::transfer_dialog_proc,
+                                               reinterpret_cast<std::intptr_t>(&window_state));
     qor::init_tftp_session(session, sock.get(), address, from, from_port,
                            static_cast<std::uint32_t>(file->size()));
     manager.progress_range(window, qor::IDC_PROGRESS, 0, static_cast<int>(session.block_count & 0xFFFF));
-    qor::TransferOutcome outcome = qor::run_transfer(session, file->data(), window, "Target");
+    const qor::UploadView view{window, &window_state, "Target", "127.0.0.1"};
+    qor::Outcome outcome = qor::run_transfer(session, file->data(), view, qor::Timing{});
     manager.destroy_window(window);
-    std::printf("%s %u bytes\n", outcome == qor::TransferOutcome::complete ? "served" : "timed out",
+    std::printf("%s %u bytes\n", outcome == qor::Outcome::none ? "served" : "timed out",
                 static_cast<unsigned>(file->size()));
     std::fflush(stdout);
   }

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ui/error_box.h"
+#include "base/text.h"
+#include "base/trace.h"
+#include "http/digest.h"
 
 namespace qor {
 
@@ -15,16 +17,20 @@ void append_text(char* buffer, std::size_t size, const char* text) {
   if (used + 1 < size) copy_text(buffer + used, size - used, text);
 }
 
-void format_request(const char* path, char* buffer, std::size_t size) {
+void format_request(const char* path, char* buffer, std::size_t size, SharedDigest& digest) {
   std::snprintf(buffer, size, "GET %s HTTP/1.1\r\n", path);
   append_text(buffer, size, FIXED_HOST_LINE);
-  if (digest_state.password[0]) {
-    ++digest_state.nonce_count;
-    copy_text(digest_state.uri, sizeof digest_state.uri, path);
-    char line[AUTHORIZATION_LINE_SIZE];
-    build_digest_authorization(digest_state, line, sizeof line);
-    append_text(buffer, size, line);
+  char line[AUTHORIZATION_LINE_SIZE] = "";
+  {
+    std::lock_guard lock(digest.mutex);
+    DigestState& state = digest.state;
+    if (state.password[0]) {
+      ++state.nonce_count;
+      copy_text(state.uri, sizeof state.uri, path);
+      build_digest_authorization(state, line, sizeof line);
+    }
   }
+  append_text(buffer, size, line);
   append_text(buffer, size, "\r\n");
 }
 
@@ -39,33 +45,23 @@ std::int32_t receive_reply(SocketHandle handle, char* buffer, std::int32_t capac
   return count;
 }
 
-void extract_device_info(const char* reply) {
-  extract_page_field(reply, "Product Name:", device_info.product_name, DEVICE_FIELD_MAX);
-  extract_page_field(reply, "MAC Address:", device_info.mac_address, DEVICE_FIELD_MAX);
-  extract_page_field(reply, "Software Version:", device_info.software_version, DEVICE_FIELD_MAX);
-  extract_page_field(reply, "Hardware Version:", device_info.hardware_version, DEVICE_FIELD_MAX);
-  extract_page_field(reply, "Serial Number:", device_info.serial_number, DEVICE_FIELD_MAX);
+void extract_device_info(const char* reply, DeviceInfo& info) {
+  extract_page_field(reply, "Product Name:", info.product_name, DEVICE_FIELD_MAX);
+  extract_page_field(reply, "MAC Address:", info.mac_address, DEVICE_FIELD_MAX);
+  extract_page_field(reply, "Software Version:", info.software_version, DEVICE_FIELD_MAX);
+  extract_page_field(reply, "Hardware Version:", info.hardware_version, DEVICE_FIELD_MAX);
+  extract_page_field(reply, "Serial Number:", info.serial_number, DEVICE_FIELD_MAX);
 }
 
 }  // namespace
 
-std::mutex& request_mutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-std::int32_t request_worker(const RequestJob* job) {
-  debug_trace("HTTP %x:%u to %x:%u", job->bind_address, job->bind_port_base, job->remote_address,
-              job->remote_port);
-  std::lock_guard lock(request_mutex());
-  return fetch_device_page(job->bind_address, job->bind_port_base, job->remote_address, job->remote_port,
-                           job->path, job->reply_buffer, job->reply_capacity);
-}
-
 SocketHandle open_device_connection(std::uint32_t bind_address, std::uint16_t bind_port_base,
-                                    std::uint32_t remote_address, std::uint16_t remote_port) {
+                                    std::uint32_t remote_address, std::uint16_t remote_port, Outcome& failure) {
   Socket socket(open_tcp_socket());
-  if (!socket.valid()) fail_upgrade("Upgrade Failed: Can't open HTTP socket");
+  if (!socket.valid()) {
+    failure = Outcome::http_socket_failed;
+    return INVALID_SOCKET_HANDLE;
+  }
   bool bound = false;
   for (unsigned i = 0; i < BIND_PORT_TRIES && !bound; ++i) {
     unsigned port = bind_port_base + i;
@@ -73,32 +69,41 @@ SocketHandle open_device_connection(std::uint32_t bind_address, std::uint16_t bi
     bound = bind_socket(socket.get(), bind_address, static_cast<std::uint16_t>(port));
   }
   if (!bound) {
-    socket.close();
-    fail_upgrade("Upgrade Failed: Can't bind HTTP socket");
+    failure = Outcome::http_bind_failed;
+    return INVALID_SOCKET_HANDLE;
   }
   if (!connect_socket(socket.get(), remote_address, remote_port)) return INVALID_SOCKET_HANDLE;
   return socket.release();
 }
 
-std::int32_t fetch_device_page(std::uint32_t bind_address, std::uint16_t bind_port_base,
-                               std::uint32_t remote_address, std::uint16_t remote_port, const char* path,
-                               char* reply_buffer, std::int32_t reply_capacity) {
-  if (!reply_buffer || reply_capacity < 0) return 0;
-  Socket socket(open_device_connection(bind_address, bind_port_base, remote_address, remote_port));
+RequestResult fetch_device_page(const RequestJob& job, char* reply_buffer, std::int32_t reply_capacity,
+                                SharedDigest& digest, DeviceInfo& info) {
+  RequestResult result;
+  if (!reply_buffer || reply_capacity < 0) return result;
+  Socket socket(
+      open_device_connection(job.bind_address, job.bind_port_base, job.remote_address, job.remote_port, result.failure));
+  if (result.failure != Outcome::none) return result;
   std::size_t buffer_size = static_cast<std::size_t>(reply_capacity) + 1;
-  format_request(path ? path : "/", reply_buffer, buffer_size);
-  std::int32_t count = 0;
+  format_request(job.path ? job.path : "/", reply_buffer, buffer_size, digest);
   if (socket.valid()) {
     debug_trace("%s", reply_buffer);
     send_bytes(socket.get(), reply_buffer, std::strlen(reply_buffer));
-    count = receive_reply(socket.get(), reply_buffer, reply_capacity);
+    result.received = receive_reply(socket.get(), reply_buffer, reply_capacity);
     debug_trace("recv done\n");
     debug_trace("%s", reply_buffer);
     debug_trace("\n");
   }
-  if (classify_reply_status(reply_buffer, digest_state) == REPLY_AUTH_NEEDED) return -1;
-  if (count > 0) extract_device_info(reply_buffer);
-  return count;
+  int status;
+  {
+    std::lock_guard lock(digest.mutex);
+    status = classify_reply_status(reply_buffer, digest.state);
+  }
+  if (status == REPLY_AUTH_NEEDED) {
+    result.received = -1;
+    return result;
+  }
+  if (result.received > 0) extract_device_info(reply_buffer, info);
+  return result;
 }
 
 int classify_reply_status(const char* reply, DigestState& state) {

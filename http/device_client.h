@@ -3,29 +3,32 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 
-#include "app/globals.h"
-#include "http/digest.h"
+#include "base/digest_state.h"
+#include "base/outcome.h"
+#include "base/run.h"
 #include "net/socket.h"
 
 namespace qor {
 
 struct RequestJob {
-  AppInstance instance;
   std::uint32_t bind_address;  // 0: any local address
   std::uint16_t bind_port_base;
   std::uint32_t remote_address;
   std::uint16_t remote_port;
-  const char* path;
-  // Takes the request text first, then the reply: reply_capacity + 1 bytes at least, and it must
-  // outlive the request (the program passes page_buffer).
-  char* reply_buffer;
-  std::int32_t reply_capacity;
+  const char* path;  // sent as it is
+};
+
+// What a request brought back.
+struct RequestResult {
+  Outcome failure = Outcome::none;  // no HTTP socket could be opened or bound; or (runner) Cancel
+  // The bytes of the reply, headers included; 0 when nothing came. fetch_device_page gives -1 when the
+  // device demands authentication (its challenge is then in the Digest state); the runner never does.
+  std::int32_t received = 0;
 };
 
 inline constexpr int BIND_PORT_TRIES = 101;
-inline constexpr std::size_t DEVICE_FIELD_MAX = 127;
+inline constexpr std::size_t DEVICE_FIELD_MAX = DEVICE_FIELD_SIZE - 1;
 // Every request names this host, whatever the device's address: the device ignores it.
 inline constexpr const char* FIXED_HOST_LINE = "Host: 192.168.2.110\r\n";
 
@@ -36,23 +39,17 @@ inline constexpr int REPLY_OK = 0;
 inline constexpr int REPLY_AUTH_NEEDED = 1;
 inline constexpr int REPLY_OTHER = 2;
 
-// Held by a request for its whole run: page_buffer, device_info and digest_state belong to the request
-// that holds it. Requests come from the main thread and the TFTP listener thread.
-std::mutex& request_mutex();
-
-// Thread entry of a request: runs fetch_device_page with the job under request_mutex().
-std::int32_t request_worker(const RequestJob* job);
-
-// -1: the device demands authentication (its challenge is now in digest_state); otherwise the bytes
-// received, headers included, 0 when nothing came. Fills device_info from the reply.
-std::int32_t fetch_device_page(std::uint32_t bind_address, std::uint16_t bind_port_base,
-                               std::uint32_t remote_address, std::uint16_t remote_port, const char* path,
-                               char* reply_buffer, std::int32_t reply_capacity);
+// One request from connect to close. `reply_buffer` (reply_capacity + 1 bytes) takes the request text,
+// then the reply; `info` takes the fields the reply carries and keeps the others. The Digest state is
+// locked only while the Authorization line is built and while a challenge is taken.
+RequestResult fetch_device_page(const RequestJob& job, char* reply_buffer, std::int32_t reply_capacity,
+                                SharedDigest& digest, DeviceInfo& info);
 
 // A connected TCP socket bound to bind_address and the first free port of bind_port_base + 0..100;
-// INVALID_SOCKET_HANDLE when the connect fails. Ends the upgrade when no socket can be made or bound.
+// INVALID_SOCKET_HANDLE when it cannot be had, with `failure` set when no socket could be made or bound
+// (a refused or failed connect leaves it as it is).
 SocketHandle open_device_connection(std::uint32_t bind_address, std::uint16_t bind_port_base,
-                                    std::uint32_t remote_address, std::uint16_t remote_port);
+                                    std::uint32_t remote_address, std::uint16_t remote_port, Outcome& failure);
 
 // One of the REPLY_* codes; a 401 with a usable challenge stores it in `state`.
 int classify_reply_status(const char* reply, DigestState& state);

@@ -7,12 +7,6 @@
 
 namespace qor {
 
-DigestState digest_state;
-
-void clear_digest_state() {
-  std::memset(&digest_state, 0, sizeof digest_state);
-}
-
 namespace {
 
 bool equals_ignoring_case(const char* a, const char* b) {

@@ -6,35 +6,34 @@
 #include <string>
 #include <system_error>
 
-#include "app/process.h"
-#include "app/timing.h"
+#include "base/process.h"
+#include "base/text.h"
+#include "base/trace.h"
 #include "net/clock.h"
-#include "ui/dialog_templates.h"
 #include "ui/error_box.h"
+#include "ui/texts.h"
 
 namespace qor {
 
-const char* const PASSWORD_HELP_TEXT =
-    "This QOR requires a password in order to be\r\nupgraded. If you do not have administrator's\r\n"
-    "privileges for this unit, please contact your\r\nService Provider or network administrator,\r\n"
-    "before proceeding.\r\n\r\nYou must provide the QOR administrator's\r\npassword to upgrade. If you "
-    "are the administrator\r\nand forgot the password, you may perform a\r\nfactory reset by entering "
-    "* * * *, option 52914#,\r\nand value 1 from a telephone connected to the\r\nunit to be "
-    "upgraded.\r\n\r\n* * * * * * * * * * *  Warning  * * * * * * * * * * *\r\nAll settings will revert "
-    "to default values\r\nafter factory reset!  You may not be able to\r\nreestablish service after "
-    "completing this upgrade\r\nwithout first reentering service configuration\r\ninformation.";
-
 namespace {
 
-constexpr const char* USER_ABORT = "Upgrade Failed: User Abort";
-
-// Shared by the runner and its worker: whichever ends first (the runner may be unwound by the end of
-// the process while the worker still waits on the network) leaves the other a live record.
-struct WorkerState {
+// What one attempt owns, shared by the runner and its worker: whichever ends first (the runner may
+// give up on a worker that still waits on the network) leaves the other a live record. The worker
+// touches nothing else but the run's Digest state, which it keeps alive too.
+struct DeviceRequest {
   RequestJob job{};
-  std::string path;  // the caller's text may be gone before a worker stuck in connect reads it
-  std::int32_t result = 0;
+  std::string path;
+  std::shared_ptr<SharedDigest> digest;
+  DeviceInfo info{};
+  std::unique_ptr<char[]> page_buffer = std::make_unique<char[]>(PAGE_BUFFER_SIZE);
+  RequestResult result;
   std::atomic<bool> finished{false};
+};
+
+// The connecting window's record.
+struct ConnectingState {
+  const char* device_address_text;
+  bool cancelled = false;
 };
 
 // The activity bar; it carries on across the attempts of one call.
@@ -44,87 +43,108 @@ struct BarState {
 };
 
 struct ConnectingWindow {
-  Window window = toolkit().create_dialog(IDD_CONNECTING, connecting_dialog_proc);
+  ConnectingState state;
+  Window window;
+  explicit ConnectingWindow(const char* address_text)
+      : state{address_text},
+        window(toolkit().create_dialog(IDD_CONNECTING, connecting_dialog_proc, reinterpret_cast<std::intptr_t>(&state))) {}
   ~ConnectingWindow() {
-    if (window != Window::none) toolkit().destroy_window(window);
+    if (window != Window::none && !state.cancelled) toolkit().destroy_window(window);
   }
 };
 
-void wait_pass(Window window, BarState& bar) {
+void wait_pass(Window window, BarState& bar, unsigned poll_ms) {
   if (window != Window::none) toolkit().pump_one(window);
-  sleep_ms(timing.runner_poll_ms);
+  sleep_ms(poll_ms);
   if (++bar.passes < BAR_PASSES_PER_STEP) return;
   if (window != Window::none) toolkit().progress_pos(window, IDC_PROGRESS, bar.position);
   if (++bar.position > BAR_MAX) bar.position = 0;
   bar.passes = 0;
 }
 
-std::int32_t run_attempt(const RequestJob& job, BarState& bar) {
-  ConnectingWindow connecting;
-  auto state = std::make_shared<WorkerState>();
-  state->job = job;
-  state->path = job.path ? job.path : "/";
-  state->job.path = state->path.c_str();
+RequestResult request_worker(DeviceRequest& r) {
+  debug_trace("HTTP %x:%u to %x:%u", r.job.bind_address, r.job.bind_port_base, r.job.remote_address,
+              r.job.remote_port);
+  return fetch_device_page(r.job, r.page_buffer.get(), PAGE_CAPACITY, *r.digest, r.info);
+}
+
+RequestResult run_attempt(UpgradeRun& run, const RequestJob& job, DeviceInfo& info, BarState& bar) {
+  ConnectingWindow connecting(run.device_address_text);
+  auto request = std::make_shared<DeviceRequest>();
+  request->job = job;
+  request->path = job.path ? job.path : "/";
+  request->job.path = request->path.c_str();
+  request->digest = run.digest;
+  request->info = info;
   try {
-    start_core_thread([state] {
-      state->result = request_worker(&state->job);
-      state->finished.store(true, std::memory_order_release);
+    start_core_thread([request] {
+      request->result = request_worker(*request);
+      request->finished.store(true, std::memory_order_release);
     });
   } catch (const std::system_error&) {
     debug_trace("request worker not started\n");
-    return 0;  // as if the device had not answered: the caller reports it
+    return {};  // as if the device had not answered: the caller reports it
   }
-  while (!state->finished.load(std::memory_order_acquire)) {
-    if (process_ending()) end_process(0);  // another thread ended the run (the worker, or a test)
-    wait_pass(connecting.window, bar);
+  while (!request->finished.load(std::memory_order_acquire)) {
+    if (process_ending()) end_process(0);  // another thread ended the run (a test, or another device's end)
+    wait_pass(connecting.window, bar, run.timing.runner_poll_ms);
+    if (connecting.state.cancelled) return {Outcome::user_abort, 0};
   }
-  return state->result;
+  if (request->result.received >= 0) info = request->info;
+  return request->result;
 }
 
 // A refusal under a new nonce, with credentials at hand, is answered once without asking.
-bool may_repeat_quietly(int quick_repeats) {
-  std::lock_guard lock(request_mutex());
-  return digest_state.password[0] && digest_state.nonce_count == 0 && quick_repeats == 0;
+bool may_repeat_quietly(SharedDigest& digest, int quick_repeats) {
+  std::lock_guard lock(digest.mutex);
+  return digest.state.password[0] && digest.state.nonce_count == 0 && quick_repeats == 0;
 }
 
 }  // namespace
 
-std::int32_t run_device_request(RequestJob job) {
+RequestResult run_device_request(UpgradeRun& run, const RequestJob& job, DeviceInfo& info) {
   BarState bar;
   int quick_repeats = 0;
   for (;;) {
-    std::int32_t result = run_attempt(job, bar);
-    if (result >= 0) return result;
-    if (may_repeat_quietly(quick_repeats)) {
+    RequestResult result = run_attempt(run, job, info, bar);
+    if (result.failure != Outcome::none || result.received >= 0) return result;
+    if (may_repeat_quietly(*run.digest, quick_repeats)) {
       quick_repeats = 1;
       continue;
     }
-    if (toolkit().dialog_box(IDD_PASSWORD, password_dialog_proc) != IDOK) fail_upgrade(USER_ABORT);
+    if (toolkit().dialog_box(IDD_PASSWORD, password_dialog_proc, reinterpret_cast<std::intptr_t>(run.digest.get())) !=
+        IDOK)
+      return {Outcome::user_abort, 0};
     quick_repeats = 0;
   }
 }
 
-std::intptr_t connecting_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t) {
+std::intptr_t connecting_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
+  auto& state = dialog_record<ConnectingState>(window, message, lparam);
   if (message == MSG_INITDIALOG) {
     char title[80];
-    std::snprintf(title, sizeof title, "Connecting with QOR@%s", device_address_text);
+    std::snprintf(title, sizeof title, texts::CONNECTING_TITLE_FORMAT, state.device_address_text);
     toolkit().set_window_text(window, title);
     center_window(window);
     toolkit().progress_range(window, IDC_PROGRESS, 0, BAR_MAX);
     return 1;
   }
   if (message == MSG_COMMAND && command_id(wparam) == IDCANCEL) {
+    // The runner reports the abort once the window is gone. The worker is not stopped: it ends with the
+    // run, or when the device gives up.
     toolkit().destroy_window(window);
-    fail_upgrade(USER_ABORT);
+    state.cancelled = true;
+    return 1;
   }
   return 0;
 }
 
-std::intptr_t password_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t) {
+std::intptr_t password_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
+  auto& digest = dialog_record<SharedDigest>(window, message, lparam);
   if (message == MSG_INITDIALOG) {
-    toolkit().set_item_text(window, IDC_MAIN_TEXT, PASSWORD_HELP_TEXT);
-    toolkit().set_item_text(window, IDC_USERNAME, "admin");
-    toolkit().set_focus(window, IDC_PASSWORD);
+    toolkit().set_item_text(window, password_ids::HELP, texts::PASSWORD_HELP);
+    toolkit().set_item_text(window, password_ids::USERNAME, texts::DEFAULT_USER);
+    toolkit().set_focus(window, password_ids::PASSWORD);
     center_window(window);
     return 0;  // the focus stays on the password
   }
@@ -132,13 +152,12 @@ std::intptr_t password_dialog_proc(Window window, unsigned message, std::uintptr
   if (command_id(wparam) == IDOK) {
     char username[CREDENTIAL_LIMIT];
     char password[CREDENTIAL_LIMIT];
-    toolkit().get_item_text(window, IDC_USERNAME, username, CREDENTIAL_LIMIT);
-    toolkit().get_item_text(window, IDC_PASSWORD, password, CREDENTIAL_LIMIT);
+    toolkit().get_item_text(window, password_ids::USERNAME, username, CREDENTIAL_LIMIT);
+    toolkit().get_item_text(window, password_ids::PASSWORD, password, CREDENTIAL_LIMIT);
     {
-      // The TFTP listener's verification may be requesting right now.
-      std::lock_guard lock(request_mutex());
-      copy_text(digest_state.username, sizeof digest_state.username, username);
-      copy_text(digest_state.password, sizeof digest_state.password, password);
+      std::lock_guard lock(digest.mutex);
+      copy_text(digest.state.username, sizeof digest.state.username, username);
+      copy_text(digest.state.password, sizeof digest.state.password, password);
     }
     toolkit().end_dialog(window, 1);
     return 1;

@@ -4,26 +4,25 @@
 
 #include <cstdint>
 
+#include "base/run.h"
 #include "http/device_client.h"
 #include "ui/toolkit.h"
 
 namespace qor {
 
-// Control ids of the password dialog.
-inline constexpr int IDC_USERNAME = 1003;
-inline constexpr int IDC_PASSWORD = 1005;
-
 inline constexpr int CREDENTIAL_LIMIT = 127;  // bytes read from each field, terminator included
 inline constexpr int BAR_PASSES_PER_STEP = 10;
 inline constexpr int BAR_MAX = 100;
 
-extern const char* const PASSWORD_HELP_TEXT;
-
-// The bytes of the last attempt's reply (0 when nothing came); does not return when the user aborts.
-std::int32_t run_device_request(RequestJob job);
+// Performs the request for `run` (its Digest state, its typed address in the window title, its timing):
+// the result of the last attempt, `received` 0 when nothing came, or the failure (Cancel in either
+// window: user_abort; no HTTP socket). `info` starts as what the caller knew of the device and takes the
+// fields of the reply. Blocks the calling thread, whose connecting window it keeps responsive.
+RequestResult run_device_request(UpgradeRun& run, const RequestJob& job, DeviceInfo& info);
 
 std::intptr_t connecting_dialog_proc(Window window, unsigned message, std::uintptr_t wparam,
                                      std::intptr_t lparam);
+// Init parameter: the run's SharedDigest, which takes the credentials on OK.
 std::intptr_t password_dialog_proc(Window window, unsigned message, std::uintptr_t wparam,
                                    std::intptr_t lparam);
 

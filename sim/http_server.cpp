@@ -118,7 +118,15 @@ std::string upgrade_page(const UpgradeTarget& t) {
 // Answers (late, with --delay-upgrade-reply) and starts the fetch before or after the answer.
 void accept_upgrade(Connection& c, const UpgradeTarget& target) {
   const SimConfig& config = c.device.config;
-  if (config.fetch_before_reply) start_fetch(c.device, target);
+  if (config.fetch_before_reply || config.hold_upgrade_request) start_fetch(c.device, target);
+  if (config.hold_upgrade_request) {
+    // A device that restarts with the request unanswered: the connection stays open, nothing more is
+    // ever sent on it, and no reset comes back.
+    sim_log("http", "%s: holding the upgrade request open, never answering it", c.peer.c_str());
+    while (wait_or_stop(1)) {
+    }
+    return;
+  }
   if (config.delay_upgrade_reply > 0) {
     sim_log("http", "%s: holding the upgrade reply for %.1f s", c.peer.c_str(), config.delay_upgrade_reply);
     if (!wait_or_stop(config.delay_upgrade_reply)) return;

@@ -237,6 +237,7 @@ const std::vector<OptionRule>& option_table() {
       {"never-answer-http", Arg::NONE, flag(&SimConfig::never_answer_http)},
       {"delay-upgrade-reply", Arg::REQUIRED, seconds(&SimConfig::delay_upgrade_reply)},
       {"fetch-before-reply", Arg::NONE, flag(&SimConfig::fetch_before_reply)},
+      {"hold-upgrade-request", Arg::NONE, flag(&SimConfig::hold_upgrade_request)},
       {"once", Arg::OPTIONAL, set_once},
       {"final-version", Arg::REQUIRED, text(&SimConfig::final_version)},
       {"linger", Arg::REQUIRED, seconds(&SimConfig::linger_seconds)},
@@ -341,6 +342,8 @@ Faults:
   --never-answer-http      accept connections and never answer
   --delay-upgrade-reply S  answer the upgrade request S seconds late
   --fetch-before-reply     start fetching before the upgrade request is answered
+  --hold-upgrade-request   start fetching and never answer the upgrade request, keeping its
+                           connection open
 
 Ending:
   --once[=N]               end after N good fetches (default 1), or after the first bad one; the exit

@@ -51,6 +51,7 @@ struct SimConfig {
   bool never_answer_http = false;
   double delay_upgrade_reply = 0;
   bool fetch_before_reply = false;
+  bool hold_upgrade_request = false;
 
   // Ending.
   int once = 0;  // 0: run until a signal; N: end after N good fetches (or the first bad one)

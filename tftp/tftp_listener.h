@@ -1,17 +1,18 @@
-// The TFTP server endpoint: waits for the device's read request and hands it to the transfer.
+// The TFTP server endpoint: binds its port and waits for the device's read request.
 #pragma once
 
-#include <atomic>
+#include <cstddef>
 #include <cstdint>
 
+#include "base/outcome.h"
+#include "base/run.h"
 #include "net/socket.h"
-#include "ui/toolkit.h"
 
 namespace qor {
 
 inline constexpr std::uint16_t TFTP_FIRST_PORT = 69;
 inline constexpr int TFTP_PORT_ATTEMPTS = 100;  // ports 69 to 168
-inline constexpr int IDC_WAITING_TEXT = 1022;
+inline constexpr int WAITING_PROGRESS_STEPS = 1000;
 
 // Room for the opcode and a file name as long as tftp_filename with its terminator; a longer
 // datagram is cut to this size, and a name without its terminator in here is not ours.
@@ -24,21 +25,24 @@ struct TftpListener {
   unsigned char rx_buffer[TFTP_RX_BUFFER_SIZE];
 };
 
-// What the waiting window explains the first time it is shown.
-extern const char* const WAITING_HELP_TEXT;
+// Where an accepted read request came from.
+struct TftpRequester {
+  std::uint32_t address;
+  std::uint16_t port;
+};
 
-// The waiting window (dialog 114) while the listener waits for a request.
-extern std::atomic<Window> waiting_window;
+// Creates the UDP socket and binds it to `local_addr` and port 69 or the next free one up to 168:
+// Outcome::none, or listener_socket_failed / listener_bind_failed.
+Outcome open_tftp_listener(std::uint32_t local_addr, TftpListener& listener);
 
-// What the listener makes of one datagram as read: true for a read request that names tftp_filename
+// What the listener makes of one datagram as read: true for a read request that names `expected`
 // (terminator included); anything else leaves a trace line at most and is never answered.
-bool accept_listener_datagram(const unsigned char* datagram, std::size_t length);
+bool accept_listener_datagram(const unsigned char* datagram, std::size_t length, const TftpFilename& expected);
 
-// Binds UDP port 69 or the next free one up to 168 on `local_addr`, starts the listener thread and
-// returns the bound port. Does not return on failure.
-std::uint16_t start_tftp_listener(std::uint32_t local_addr);
-
-// The listener thread's body. It ends the process after the target stage has been served.
-[[noreturn]] void tftp_listener_thread(TftpListener* listener);
+// Shows the waiting window (dialog 114; its explanation only when `explain`), polls the socket until a
+// read request names `expected` and destroys the window again. Outcome::none with the requester, or
+// user_abort when the user cancelled (the window is then gone already).
+Outcome wait_for_read_request(TftpListener& listener, const TftpFilename& expected, bool explain,
+                              const Timing& timing, TftpRequester& requester);
 
 }  // namespace qor

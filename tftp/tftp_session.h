@@ -1,16 +1,34 @@
-// One firmware transfer to the device that asked for it, the wait while the device flashes it, and the
-// check that the device now reports the served version.
+// One firmware transfer, in lock step, to the device that asked for it.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
-#include "app/firmware.h"
+#include "base/outcome.h"
+#include "base/timing.h"
 #include "net/socket.h"
 #include "tftp/tftp_packet.h"
 #include "ui/toolkit.h"
 
 namespace qor {
+
+enum class TransferState {
+  sending_oack,   // the option acknowledgement is in flight
+  sending_block,  // block next_block is in flight
+  done,           // every block has been acknowledged
+  timed_out,      // max_intervals intervals passed without the awaited acknowledgement
+};
+
+enum class TransferEvent {
+  start,          // the transfer begins
+  acknowledged,   // the acknowledgement awaited has arrived
+  interval_over,  // one retransmission interval passed without it
+};
+
+enum class TransferAction {
+  send_oack,    // send (or resend) the option acknowledgement
+  send_block,   // send (or resend) block next_block, block_len bytes
+  finish,       // the transfer is over: done or timed_out
+};
 
 struct TftpSession {
   unsigned char packet[TFTP_PACKET_SIZE];  // each outgoing packet is built here, each datagram read here
@@ -18,15 +36,16 @@ struct TftpSession {
   std::uint32_t peer_addr;
   std::uint16_t peer_port;
   SocketHandle sock;
-  std::uint32_t next_block;  // the block whose acknowledgement is awaited; 0 while the OACK is in flight
+  TransferState state;
+  std::uint32_t next_block;  // the block whose acknowledgement is awaited; 0 for the OACK
   std::uint32_t image_size;
   std::uint32_t block_count;  // image_size / 512 + 1: the last block is short, possibly empty
   std::int32_t acked_bytes;
   std::int32_t last_block_len;
   std::int32_t block_len;  // payload of the packet in flight
+  unsigned intervals;      // intervals in a row without the awaited acknowledgement
+  unsigned max_intervals;
 };
-
-enum class TransferOutcome { complete, timeout };
 
 // What one read of the socket brought.
 enum class Arrival {
@@ -36,36 +55,37 @@ enum class Arrival {
   matched,       // the acknowledgement awaited
 };
 
-// The upload window (dialog 110) while a transfer and its settling wait run.
-extern std::atomic<Window> upload_window;
+// The record of the waiting and upload windows: Cancel (or the close box) destroys the window and
+// marks it here; the loop that pumps the window reports the abort.
+struct TransferWindowState {
+  bool cancelled = false;
+};
 
-// Serves the image of the current stage to the requester on the listener's socket, waits for the
-// device to flash it and verifies the result. Always returns 0: the outcome reaches the user only.
-// Does not return when the user cancels.
-int run_tftp_session(SocketHandle sock, std::uint32_t local_addr, std::uint32_t peer_addr,
-                     std::uint16_t peer_port);
+// The upload window as the transfer shows its progress in it.
+struct UploadView {
+  Window window;
+  const TransferWindowState* state;
+  const char* stage_name;  // "Target" or "Transition"
+  const char* device_address_text;
+};
 
-// The steps of a session, for callers that need one alone.
-void init_tftp_session(TftpSession& session, SocketHandle sock, std::uint32_t local_addr,
-                       std::uint32_t peer_addr, std::uint16_t peer_port, std::uint32_t image_size);
+void init_tftp_session(TftpSession& session, SocketHandle sock, std::uint32_t local_addr, std::uint32_t peer_addr,
+                       std::uint16_t peer_port, std::uint32_t image_size, unsigned max_intervals = 30);
+
+// The transfer's one rule: takes an event, moves the state on and says what to send.
+TransferAction step_transfer(TftpSession& session, TransferEvent event);
+
 // What a datagram of `length` bytes from `from`:`port`, read into session.packet, means for the transfer.
-Arrival classify_arrival(const TftpSession& session, std::size_t length, std::uint32_t from,
-                         std::uint16_t port);
-// Moves past the awaited acknowledgement: true once every block has been acknowledged; otherwise
-// next_block and block_len name the block to send now.
-bool take_acknowledgement(TftpSession& session);
+Arrival classify_arrival(const TftpSession& session, std::size_t length, std::uint32_t from, std::uint16_t port);
 // Where the payload of block next_block starts in `image`; null while the OACK is in flight.
 const unsigned char* block_payload(const TftpSession& session, const unsigned char* image);
-// Lock-step transfer of `image` (session.image_size bytes); `window` shows the progress and is pumped.
-TransferOutcome run_transfer(TftpSession& session, const unsigned char* image, Window window,
-                             const char* stage_name);
-// The fixed wait while the device writes its flash, counted on the wrapping millisecond clock.
-void run_settling_wait(Window window, const char* stage_name);
-// Reads the status page of the device that fetched the image and compares its version.
-void verify_upgrade(const TftpSession& session, const FirmwareImage& image, std::int32_t stage);
 
-// Shared by the upload window and the waiting window: Cancel (or the close box) aborts the upgrade.
-std::intptr_t transfer_dialog_proc(Window window, unsigned message, std::uintptr_t wparam,
-                                   std::intptr_t lparam);
+// Lock-step transfer of `image` (session.image_size bytes) on the session's socket, showing progress in
+// the upload window and pumping it. Outcome::none when every block was acknowledged; upload_incomplete
+// on the time-out; user_abort on Cancel.
+Outcome run_transfer(TftpSession& session, const unsigned char* image, const UploadView& view, const Timing& timing);
+
+// Shared by the upload window and the waiting window; init parameter: their TransferWindowState.
+std::intptr_t transfer_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t lparam);
 
 }  // namespace qor

@@ -2,10 +2,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/firmware.h"
-#include "app/globals.h"
-#include "ui/dialog_common.h"
-#include "ui/dialog_templates.h"
+#include "base/run.h"
+#include "base/text.h"
+#include "base/trace.h"
 #include "ui/dialogs.h"
 #include "ui/error_box.h"
 #include "ui/texts.h"
@@ -51,57 +50,57 @@ int split_parts(const char* work, std::uint32_t& address) {
   return parts == 4 ? ADDRESS_VALID : ADDRESS_TOO_FEW_PARTS;
 }
 
-void fill_local_address_list(Window window) {
-  for (int i = 0; i < MAX_LOCAL_ADDRESSES && local_addresses[i] != 0; ++i) {
+void fill_local_address_list(Window window, const UpgradeRun& run) {
+  for (int i = 0; i < MAX_LOCAL_ADDRESSES && run.local_addresses[i] != 0; ++i) {
     char text[16];
-    format_ipv4(text, sizeof text, local_addresses[i]);
-    toolkit().list_add(window, IDC_LOCAL_ADDRESSES, text);
+    format_ipv4(text, sizeof text, run.local_addresses[i]);
+    toolkit().list_add(window, address_ids::LOCAL_ADDRESSES, text);
   }
-  toolkit().list_select(window, IDC_LOCAL_ADDRESSES, 0);
+  toolkit().list_select(window, address_ids::LOCAL_ADDRESSES, 0);
 }
 
-void init_address_dialog(Window window) {
-  fill_local_address_list(window);
-  set_product_title(window);
-  toolkit().set_item_text(window, IDC_MAIN_TEXT, texts::ADDRESS_INTRO);
-  toolkit().set_item_text(window, IDC_ADDRESS_HELP,
-                          phone_variant == 1 ? texts::ADDRESS_PHONE_HELP : texts::ADDRESS_HANDSET_HELP);
+void init_address_dialog(Window window, const UpgradeRun& run) {
+  fill_local_address_list(window, run);
+  set_product_title(window, run);
+  toolkit().set_item_text(window, address_ids::INTRO, texts::ADDRESS_INTRO);
+  toolkit().set_item_text(window, address_ids::HELP,
+                          run.phone_variant == 1 ? texts::ADDRESS_PHONE_HELP : texts::ADDRESS_HANDSET_HELP);
   char version[64];
-  std::snprintf(version, sizeof version, texts::VERSION_FORMAT, version_of(target_image).text);
-  toolkit().set_item_text(window, IDC_VERSION, version);
-  toolkit().set_focus(window, IDC_ADDRESS);
+  std::snprintf(version, sizeof version, texts::VERSION_FORMAT, version_of(run.target_image).text);
+  toolkit().set_item_text(window, address_ids::VERSION, version);
+  toolkit().set_focus(window, address_ids::ADDRESS);
   center_window(window);
 }
 
 // With no local address to pick (none was found at start-up) the requests go out from the wildcard
 // address, so the device can still be reached through whatever interface routes to it.
-std::uint32_t chosen_local_address(Window window) {
-  int index = toolkit().list_selection(window, IDC_LOCAL_ADDRESSES);
+std::uint32_t chosen_local_address(Window window, const UpgradeRun& run) {
+  int index = toolkit().list_selection(window, address_ids::LOCAL_ADDRESSES);
   if (index < 0 || index >= MAX_LOCAL_ADDRESSES) return 0;
-  return local_addresses[index];
+  return run.local_addresses[index];
 }
 
-void accept_address(Window window) {
+void accept_address(Window window, UpgradeRun& run) {
   // The program's random numbers run from 0 to 32767 whatever RAND_MAX is here, so the number part of
   // the name stays within four hex digits, at most 7fff.
   char name[32];
   std::snprintf(name, sizeof name, texts::TFTP_FILENAME_FORMAT, static_cast<unsigned>(std::rand() & 0x7FFF),
-                static_cast<int>(upgrade_stage.load()));
-  set_tftp_filename(name);
-  local_address = chosen_local_address(window);
-  debug_trace("+++ using %x\n", local_address);
+                static_cast<int>(run.upgrade_stage.load()));
+  run.tftp_filename.set(name);
+  run.local_address = chosen_local_address(window, run);
+  debug_trace("+++ using %x\n", run.local_address);
   toolkit().end_dialog(window, 1);
 }
 
-void confirm_address(Window window) {
-  toolkit().get_item_text(window, IDC_ADDRESS, device_address_text, sizeof device_address_text);
-  parse_ip_address(device_address_text, &device_address);
-  if (device_address != 0) {
-    accept_address(window);
+void confirm_address(Window window, UpgradeRun& run) {
+  toolkit().get_item_text(window, address_ids::ADDRESS, run.device_address_text, sizeof run.device_address_text);
+  parse_ip_address(run.device_address_text, &run.device_address);
+  if (run.device_address != 0) {
+    accept_address(window, run);
     return;
   }
   toolkit().message_box(window, texts::INVALID_ADDRESS, texts::INVALID_ADDRESS_CAPTION, MB_OK);
-  toolkit().set_focus(window, IDC_ADDRESS);
+  toolkit().set_focus(window, address_ids::ADDRESS);
 }
 
 }  // namespace
@@ -124,15 +123,16 @@ int parse_ip_address(const char* text, std::uint32_t* out) {
   return code;
 }
 
-std::intptr_t address_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t) {
+std::intptr_t address_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
+  auto& run = dialog_record<UpgradeRun>(window, message, lparam);
   if (message == MSG_INITDIALOG) {
-    init_address_dialog(window);
+    init_address_dialog(window, run);
     return 0;
   }
   if (message != MSG_COMMAND) return 0;
   int id = command_id(wparam);
   if (id == IDOK) {
-    confirm_address(window);
+    confirm_address(window, run);
     return 1;
   }
   if (id == IDCANCEL) {

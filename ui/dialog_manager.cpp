@@ -18,6 +18,20 @@ bool has_toolkit() {
   return current_toolkit != nullptr;
 }
 
+// A control that its template lacks: a procedure or a backend names the wrong id. The platform would
+// ignore the call; it is noted so that tests can see it.
+void DialogManager::check_control(const Record& r, int id) {
+  for (const ControlTemplate& c : r.tmpl->controls) {
+    if (c.id == id) return;
+  }
+  unknown_controls_.push_back({r.tmpl->id, id});
+}
+
+std::vector<std::pair<int, int>> DialogManager::unknown_controls() const {
+  std::lock_guard lock(mutex_);
+  return unknown_controls_;
+}
+
 DialogManager::Record* DialogManager::find(Window window) {
   auto it = windows_.find(window);
   return it == windows_.end() ? nullptr : it->second.get();
@@ -28,7 +42,7 @@ const DialogManager::Record* DialogManager::find(Window window) const {
   return it == windows_.end() ? nullptr : it->second.get();
 }
 
-Window DialogManager::open(int template_id, DialogProc proc, bool modal) {
+Window DialogManager::open(int template_id, DialogProc proc, bool modal, std::intptr_t init_param) {
   const DialogTemplate* tmpl = find_dialog_template(template_id);
   if (!tmpl) return Window::none;
   PixelSize size = view_.pixel_size(*tmpl);
@@ -49,13 +63,13 @@ Window DialogManager::open(int template_id, DialogProc proc, bool modal) {
     windows_[window] = std::move(record);
   }
   view_.on_create(window, *tmpl, modal);
-  proc(window, MSG_INITDIALOG, 0, 0);
+  proc(window, MSG_INITDIALOG, 0, init_param);
   if (exists(window)) view_.on_show(window);
   return window;
 }
 
-std::intptr_t DialogManager::dialog_box(int template_id, DialogProc proc) {
-  Window window = open(template_id, proc, true);
+std::intptr_t DialogManager::dialog_box(int template_id, DialogProc proc, std::intptr_t init_param) {
+  Window window = open(template_id, proc, true, init_param);
   if (window == Window::none) return -1;
   // A procedure may end the whole run from inside the loop; the window must not outlive it.
   struct Closer {
@@ -83,8 +97,19 @@ std::intptr_t DialogManager::dialog_box(int template_id, DialogProc proc) {
   }
 }
 
-Window DialogManager::create_dialog(int template_id, DialogProc proc) {
-  return open(template_id, proc, false);
+Window DialogManager::create_dialog(int template_id, DialogProc proc, std::intptr_t init_param) {
+  return open(template_id, proc, false, init_param);
+}
+
+void DialogManager::set_window_data(Window window, std::intptr_t data) {
+  std::lock_guard lock(mutex_);
+  if (Record* r = find(window)) r->data = data;
+}
+
+std::intptr_t DialogManager::window_data(Window window) {
+  std::lock_guard lock(mutex_);
+  Record* r = find(window);
+  return r ? r->data : 0;
 }
 
 void DialogManager::destroy_window(Window window) {
@@ -135,6 +160,7 @@ void DialogManager::set_item_text(Window window, int id, const char* text) {
     std::lock_guard lock(mutex_);
     Record* r = find(window);
     if (!r) return;
+    check_control(*r, id);
     r->controls[id].text = text;
   }
   view_.on_text(window, id, text);
@@ -146,6 +172,7 @@ int DialogManager::get_item_text(Window window, int id, char* buffer, int size) 
   buffer[0] = '\0';
   Record* r = find(window);
   if (!r) return 0;
+  check_control(*r, id);
   const std::string& text = r->controls[id].text;
   std::size_t n = std::min(text.size(), static_cast<std::size_t>(size - 1));
   std::memcpy(buffer, text.data(), n);
@@ -158,6 +185,7 @@ void DialogManager::set_focus(Window window, int id) {
     std::lock_guard lock(mutex_);
     Record* r = find(window);
     if (!r) return;
+    check_control(*r, id);
     r->focus = id;
   }
   view_.on_focus(window, id);
@@ -168,6 +196,7 @@ void DialogManager::list_add(Window window, int id, const char* text) {
     std::lock_guard lock(mutex_);
     Record* r = find(window);
     if (!r) return;
+    check_control(*r, id);
     r->controls[id].items.emplace_back(text);
   }
   view_.on_list_add(window, id, text);
@@ -178,6 +207,7 @@ void DialogManager::list_select(Window window, int id, int index) {
     std::lock_guard lock(mutex_);
     Record* r = find(window);
     if (!r) return;
+    check_control(*r, id);
     ControlState& c = r->controls[id];
     c.selection = (index >= 0 && index < static_cast<int>(c.items.size())) ? index : -1;
     index = c.selection;
@@ -188,7 +218,9 @@ void DialogManager::list_select(Window window, int id, int index) {
 int DialogManager::list_selection(Window window, int id) {
   std::lock_guard lock(mutex_);
   Record* r = find(window);
-  return r ? r->controls[id].selection : -1;
+  if (!r) return -1;
+  check_control(*r, id);
+  return r->controls[id].selection;
 }
 
 void DialogManager::progress_range(Window window, int id, int low, int high) {
@@ -196,6 +228,7 @@ void DialogManager::progress_range(Window window, int id, int low, int high) {
     std::lock_guard lock(mutex_);
     Record* r = find(window);
     if (!r) return;
+    check_control(*r, id);
     r->controls[id].range_low = low;
     r->controls[id].range_high = high;
   }
@@ -207,6 +240,7 @@ void DialogManager::progress_pos(Window window, int id, int pos) {
     std::lock_guard lock(mutex_);
     Record* r = find(window);
     if (!r) return;
+    check_control(*r, id);
     r->controls[id].position = pos;
   }
   view_.on_progress_pos(window, id, pos);
@@ -267,6 +301,7 @@ int DialogManager::message_box(Window owner, const char* text, const char* capti
 void DialogManager::user_command(Window window, int id) {
   std::lock_guard lock(mutex_);
   if (Record* r = find(window)) {
+    if (id != IDCANCEL) check_control(*r, id);  // every dialog has its close box
     r->commands.push_back(id);
     changed_.notify_all();
   }
@@ -274,12 +309,16 @@ void DialogManager::user_command(Window window, int id) {
 
 void DialogManager::user_set_text(Window window, int id, const std::string& text) {
   std::lock_guard lock(mutex_);
-  if (Record* r = find(window)) r->controls[id].text = text;
+  if (Record* r = find(window)) {
+    check_control(*r, id);
+    r->controls[id].text = text;
+  }
 }
 
 void DialogManager::user_select(Window window, int id, int index) {
   std::lock_guard lock(mutex_);
   if (Record* r = find(window)) {
+    check_control(*r, id);
     ControlState& c = r->controls[id];
     if (index >= 0 && index < static_cast<int>(c.items.size())) c.selection = index;
   }

@@ -68,10 +68,12 @@ class DialogManager : public Toolkit {
  public:
   explicit DialogManager(DialogView& view) : view_(view) {}
 
-  std::intptr_t dialog_box(int template_id, DialogProc proc) override;
-  Window create_dialog(int template_id, DialogProc proc) override;
+  std::intptr_t dialog_box(int template_id, DialogProc proc, std::intptr_t init_param = 0) override;
+  Window create_dialog(int template_id, DialogProc proc, std::intptr_t init_param = 0) override;
   void destroy_window(Window window) override;
   void end_dialog(Window window, std::intptr_t result) override;
+  void set_window_data(Window window, std::intptr_t data) override;
+  std::intptr_t window_data(Window window) override;
   void set_window_text(Window window, const char* text) override;
   void set_item_text(Window window, int id, const char* text) override;
   int get_item_text(Window window, int id, char* buffer, int size) override;
@@ -94,6 +96,8 @@ class DialogManager : public Toolkit {
   void user_select(Window window, int id, int index);                  // picking a list item
 
   std::optional<WindowSnapshot> snapshot(Window window) const;
+  // (template, control id) of every use of a control that its template lacks.
+  std::vector<std::pair<int, int>> unknown_controls() const;
   std::vector<WindowSnapshot> open_windows() const;
   bool exists(Window window) const;
 
@@ -105,6 +109,7 @@ class DialogManager : public Toolkit {
     bool modal = false;
     bool ended = false;
     std::intptr_t result = 0;
+    std::intptr_t data = 0;
     std::string title;
     int focus = 0;
     ScreenRect rect{};
@@ -112,8 +117,9 @@ class DialogManager : public Toolkit {
     std::deque<int> commands;
   };
 
-  Window open(int template_id, DialogProc proc, bool modal);
+  Window open(int template_id, DialogProc proc, bool modal, std::intptr_t init_param);
   Record* find(Window window);  // caller holds mutex_
+  void check_control(const Record& r, int id);  // caller holds mutex_
   const Record* find(Window window) const;
   void dispatch(Window window, DialogProc proc, int command);
   void forget(Window window);  // tells the view, then drops the record
@@ -123,6 +129,7 @@ class DialogManager : public Toolkit {
   std::condition_variable changed_;
   std::map<Window, std::shared_ptr<Record>> windows_;
   std::uintptr_t next_handle_ = 0x100;
+  std::vector<std::pair<int, int>> unknown_controls_;
 };
 
 }  // namespace qor

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <span>
 
+#include "ui/control_ids.h"
+
 namespace qor {
 
 enum class ControlKind {
@@ -53,25 +55,6 @@ struct DialogTemplate {
 // font, whose metrics turn dialog units into pixels.
 inline constexpr const char* DIALOG_FONT_FAMILY = "MS Sans Serif";
 inline constexpr int DIALOG_FONT_POINTS = 8;
-
-// Dialog template numbers.
-inline constexpr int IDD_ADDRESS = 101;
-inline constexpr int IDD_CONFIRM = 103;
-inline constexpr int IDD_PASSWORD = 104;
-inline constexpr int IDD_CONNECTING = 105;
-inline constexpr int IDD_UPLOAD = 110;
-inline constexpr int IDD_SUCCESS = 111;
-inline constexpr int IDD_WAITING = 114;
-inline constexpr int IDD_WARNING = 139;
-inline constexpr int IDD_CONFIRM_TRANSITION = 304;
-inline constexpr int IDD_ADDRESS_PHONE = 305;
-
-inline constexpr int IDI_ADAPTER = 106;
-inline constexpr int IDI_PHONE = 286;
-
-// Control ids that mean the same in every template.
-inline constexpr int IDC_MAIN_TEXT = 1007;
-inline constexpr int IDC_PROGRESS = 1010;
 
 // The template with this number, or null.
 const DialogTemplate* find_dialog_template(int id);

@@ -2,9 +2,7 @@
 
 #include <cstdio>
 
-#include "app/globals.h"
-#include "ui/dialog_common.h"
-#include "ui/dialog_templates.h"
+#include "base/run.h"
 #include "ui/error_box.h"
 #include "ui/texts.h"
 
@@ -16,12 +14,16 @@ VersionText version_of(const FirmwareImage& image) {
   return v;
 }
 
-void set_product_title(Window window) {
+void set_product_title(Window window, const UpgradeRun& run) {
   char title[96];
-  std::snprintf(title, sizeof title, texts::PRODUCT_TITLE_FORMAT, product_display_name);
+  std::snprintf(title, sizeof title, texts::PRODUCT_TITLE_FORMAT, run.product_display_name);
   toolkit().set_window_text(window, title);
 }
 
+namespace {
+
+// Continue, OK and Upgrade end the dialog with 1; Cancel, Escape and the close box with 0. Returns
+// whether the command was one of the two.
 std::intptr_t end_on_ok_or_cancel(Window window, std::uintptr_t wparam) {
   int id = command_id(wparam);
   if (id != IDOK && id != IDCANCEL) return 0;
@@ -29,34 +31,33 @@ std::intptr_t end_on_ok_or_cancel(Window window, std::uintptr_t wparam) {
   return 1;
 }
 
-namespace {
-
-void set_confirm_text(Window window) {
-  if (upgrade_stage.load() != 0) {
-    toolkit().set_item_text(window, IDC_MAIN_TEXT, texts::CONFIRM);
+void set_confirm_text(Window window, const UpgradeRun& run) {
+  if (run.upgrade_stage.load() != 0) {
+    toolkit().set_item_text(window, confirm_ids::TEXT, texts::CONFIRM);
     return;
   }
   char text[400];
   std::snprintf(text, sizeof text, texts::CONFIRM_TRANSITION_FORMAT, texts::CONFIRM,
-                version_of(transition_image).text);
-  toolkit().set_item_text(window, IDC_MAIN_TEXT, text);
+                version_of(run.transition_image).text);
+  toolkit().set_item_text(window, confirm_ids::TEXT, text);
 }
 
-void fill_device_fields(Window window) {
+void fill_device_fields(Window window, const DeviceInfo& info) {
   Toolkit& tk = toolkit();
-  tk.set_item_text(window, IDC_SERIAL_NUMBER, device_info.serial_number);
-  tk.set_item_text(window, IDC_MAC_ADDRESS, device_info.mac_address);
-  tk.set_item_text(window, IDC_SOFTWARE_VERSION, device_info.software_version);
-  tk.set_item_text(window, IDC_HARDWARE_VERSION, device_info.hardware_version);
-  tk.set_item_text(window, IDC_PRODUCT_NAME, device_info.product_name);
+  tk.set_item_text(window, confirm_ids::SERIAL_NUMBER, info.serial_number);
+  tk.set_item_text(window, confirm_ids::MAC_ADDRESS, info.mac_address);
+  tk.set_item_text(window, confirm_ids::SOFTWARE_VERSION, info.software_version);
+  tk.set_item_text(window, confirm_ids::HARDWARE_VERSION, info.hardware_version);
+  tk.set_item_text(window, confirm_ids::PRODUCT_NAME, info.product_name);
 }
 
 }  // namespace
 
-std::intptr_t warning_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t) {
+std::intptr_t warning_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
+  const auto& run = dialog_record<const UpgradeRun>(window, message, lparam);
   if (message == MSG_INITDIALOG) {
-    set_product_title(window);
-    toolkit().set_item_text(window, IDC_WARNING_TEXT, texts::WARNING);
+    set_product_title(window, run);
+    toolkit().set_item_text(window, warning_ids::TEXT, texts::WARNING);
     // Cancel is also the default button: an Enter pressed without reading must not start anything.
     toolkit().set_focus(window, IDCANCEL);
     center_window(window);
@@ -66,13 +67,14 @@ std::intptr_t warning_dialog_proc(Window window, unsigned message, std::uintptr_
   return 0;
 }
 
-std::intptr_t confirm_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t) {
+std::intptr_t confirm_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
+  const auto& run = dialog_record<const UpgradeRun>(window, message, lparam);
   if (message == MSG_INITDIALOG) {
     char title[128];
-    std::snprintf(title, sizeof title, texts::CONFIRM_TITLE_FORMAT, version_of(target_image).text);
+    std::snprintf(title, sizeof title, texts::CONFIRM_TITLE_FORMAT, version_of(run.target_image).text);
     toolkit().set_window_text(window, title);
-    set_confirm_text(window);
-    fill_device_fields(window);
+    set_confirm_text(window, run);
+    fill_device_fields(window, run.device_info);
     // Upgrade is the first control; every backend puts the focus there, not only those that pick the
     // first tab stop by themselves.
     toolkit().set_focus(window, IDOK);
@@ -83,13 +85,14 @@ std::intptr_t confirm_dialog_proc(Window window, unsigned message, std::uintptr_
   return 0;
 }
 
-std::intptr_t success_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t) {
+std::intptr_t success_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
+  const auto& run = dialog_record<const UpgradeRun>(window, message, lparam);
   if (message == MSG_INITDIALOG) {
     char title[96];
-    std::snprintf(title, sizeof title, texts::SUCCESS_TITLE_FORMAT, device_address_text);
+    std::snprintf(title, sizeof title, texts::SUCCESS_TITLE_FORMAT, run.device_address_text);
     toolkit().set_window_text(window, title);
-    toolkit().set_item_text(window, IDC_MAIN_TEXT, texts::SUCCESS);
-    toolkit().set_item_text(window, IDC_SOFTWARE_VERSION, device_info.software_version);
+    toolkit().set_item_text(window, success_ids::TEXT, texts::SUCCESS);
+    toolkit().set_item_text(window, success_ids::VERSION, run.device_info.software_version);
     toolkit().set_focus(window, IDOK);
     center_window(window);
     return 1;

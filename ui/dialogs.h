@@ -1,23 +1,24 @@
-// Procedures of the dialogs of the upgrade sequence.
+// Procedures of the dialogs of the upgrade sequence. Each takes the run record (UpgradeRun) as its init
+// parameter: what it shows comes from there, and the address dialog writes its answer there.
 #pragma once
 
 #include <cstdint>
 
+#include "base/firmware.h"
 #include "ui/toolkit.h"
 
 namespace qor {
 
-// Controls of the warning, address, confirm and success dialogs.
-inline constexpr int IDC_WARNING_TEXT = 1021;
-inline constexpr int IDC_ADDRESS = 1000;
-inline constexpr int IDC_ADDRESS_HELP = 1008;
-inline constexpr int IDC_VERSION = 1015;
-inline constexpr int IDC_LOCAL_ADDRESSES = 1017;
-inline constexpr int IDC_SERIAL_NUMBER = 1002;
-inline constexpr int IDC_MAC_ADDRESS = 1003;
-inline constexpr int IDC_SOFTWARE_VERSION = 1004;
-inline constexpr int IDC_HARDWARE_VERSION = 1005;
-inline constexpr int IDC_PRODUCT_NAME = 1006;
+// An image's version text, bounded by the header: a damaged image whose version lacks its terminator
+// still never makes a dialog read past the header.
+struct VersionText {
+  char text[IMAGE_HEADER_SIZE - IMAGE_VERSION_OFFSET + 1];
+};
+VersionText version_of(const FirmwareImage& image);
+
+struct UpgradeRun;
+// "<product> Firmware Upgrade", the caption of the warning and address dialogs.
+void set_product_title(Window window, const UpgradeRun& run);
 
 std::intptr_t warning_dialog_proc(Window window, unsigned message, std::uintptr_t wparam,
                                   std::intptr_t lparam);

@@ -1,8 +1,54 @@
-// The texts the dialogs of the upgrade sequence show. They are the program's own wording, typos and hard
-// line breaks included: the dialog boxes were laid out around these exact lines.
+// Every text the program shows, apart from the fixed captions of the dialog templates. They are the
+// program's own wording, typos and hard line breaks included: the dialog boxes were laid out around these
+// exact lines.
 #pragma once
 
+#include "base/outcome.h"
+
 namespace qor::texts {
+
+inline constexpr const char* ERROR_CAPTION = "QOR Firwmare Upgrade Error";
+inline constexpr const char* USER_ABORT = "Upgrade Failed: User Abort";
+inline constexpr const char* NO_RESPONSE = "Upgrade Failed: No Response From QOR";
+inline constexpr const char* HTTP_SOCKET_FAILED = "Upgrade Failed: Can't open HTTP socket";
+inline constexpr const char* HTTP_BIND_FAILED = "Upgrade Failed: Can't bind HTTP socket";
+inline constexpr const char* LISTENER_ALLOC_FAILED = "Upgrade Failed: Can't malloc for TFTP listener";
+inline constexpr const char* LISTENER_SOCKET_FAILED = "Upgrade Failed: Can't create TFTP listener socket";
+inline constexpr const char* LISTENER_BIND_FAILED = "Upgrade Failed: Can't bind TFTP listener socket";
+inline constexpr const char* SESSION_ALLOC_FAILED = "Upgrade Failed: Can't malloc for TFTP session";
+inline constexpr const char* UPLOAD_INCOMPLETE = "Upgrade Failed: Firmware Upload Incomplete";
+inline constexpr const char* VERSION_NOT_MATCHING = "Upgrade Failed: Version not matching";
+
+// The message an outcome is reported with; null for the outcomes that end without one.
+constexpr const char* outcome_message(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::user_abort:
+      return USER_ABORT;
+    case Outcome::no_response:
+      return NO_RESPONSE;
+    case Outcome::http_socket_failed:
+      return HTTP_SOCKET_FAILED;
+    case Outcome::http_bind_failed:
+      return HTTP_BIND_FAILED;
+    case Outcome::listener_alloc_failed:
+      return LISTENER_ALLOC_FAILED;
+    case Outcome::listener_socket_failed:
+      return LISTENER_SOCKET_FAILED;
+    case Outcome::listener_bind_failed:
+      return LISTENER_BIND_FAILED;
+    case Outcome::session_alloc_failed:
+      return SESSION_ALLOC_FAILED;
+    case Outcome::upload_incomplete:
+      return UPLOAD_INCOMPLETE;
+    case Outcome::version_not_matching:
+      return VERSION_NOT_MATCHING;
+    case Outcome::none:
+    case Outcome::declined:
+    case Outcome::upgraded:
+      break;
+  }
+  return nullptr;
+}
 
 inline constexpr const char* PRODUCT_TITLE_FORMAT = "%s Firmware Upgrade";
 
@@ -59,5 +105,30 @@ inline constexpr const char* VERSION_FORMAT = "Version %s";
 inline constexpr const char* INVALID_ADDRESS = "Invalid IP Address";
 inline constexpr const char* INVALID_ADDRESS_CAPTION = "Error";
 inline constexpr const char* TFTP_FILENAME_FORMAT = "/qor%x.bi%d";
+inline constexpr const char* UPGRADE_PATH_FORMAT = "/admin/upgrade?tftp://%u.%u.%u.%u:%u%s";
+
+inline constexpr const char* CONNECTING_TITLE_FORMAT = "Connecting with QOR@%s";
+inline constexpr const char* PASSWORD_HELP =
+    "This QOR requires a password in order to be\r\nupgraded. If you do not have administrator's\r\n"
+    "privileges for this unit, please contact your\r\nService Provider or network administrator,\r\n"
+    "before proceeding.\r\n\r\nYou must provide the QOR administrator's\r\npassword to upgrade. If you "
+    "are the administrator\r\nand forgot the password, you may perform a\r\nfactory reset by entering "
+    "* * * *, option 52914#,\r\nand value 1 from a telephone connected to the\r\nunit to be "
+    "upgraded.\r\n\r\n* * * * * * * * * * *  Warning  * * * * * * * * * * *\r\nAll settings will revert "
+    "to default values\r\nafter factory reset!  You may not be able to\r\nreestablish service after "
+    "completing this upgrade\r\nwithout first reentering service configuration\r\ninformation.";
+inline constexpr const char* DEFAULT_USER = "admin";
+
+inline constexpr const char* WAITING_HELP =
+    "Firmware upload will begin when the QOR is idle, where the QOR will request to download the firmware "
+    "from this PC using TFTP at the first available UDP port starting at port number 69.\r\n\r\nIf firmware "
+    "download does not start, please check that you have done the following: a) Hangup properly all the "
+    "phones attached to the QOR, b) Disable any firewall software (such as Internet Connection Firewall) on "
+    "this PC, and c) Make sure that this PC and the QOR are on the same LAN subnet; it will not work for "
+    "example if this PC is behind a router while the QOR is in front of it.";
+inline constexpr const char* UPLOADING_TITLE_FORMAT = "Uploading %s Firmware to QOR@%s %d/%d Bytes";
+inline constexpr const char* UPDATING_TITLE_FORMAT = "Updating %s Firmware to QOR@%s";
+inline constexpr const char* TARGET_STAGE = "Target";
+inline constexpr const char* TRANSITION_STAGE = "Transition";
 
 }  // namespace qor::texts

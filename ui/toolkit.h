@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "ui/control_ids.h"
+
 namespace qor {
 
 enum class Window : std::uintptr_t { none = 0 };
@@ -15,15 +17,13 @@ enum class Window : std::uintptr_t { none = 0 };
 inline constexpr unsigned MSG_INITDIALOG = 0x0110;
 inline constexpr unsigned MSG_COMMAND = 0x0111;
 
-inline constexpr int IDOK = 1;
-inline constexpr int IDCANCEL = 2;
-
 // Message box flags (the original values, so that a native backend can pass them through).
 inline constexpr unsigned MB_OK = 0x0000;
 inline constexpr unsigned MB_TASKMODAL = 0x2000;
 
 // Returns nonzero when it handled the message. For MSG_COMMAND the low 16 bits of wparam are the
-// control id; for MSG_INITDIALOG returning 0 means "I have placed the focus myself".
+// control id; for MSG_INITDIALOG lparam is the dialog's init parameter, and returning 0 means "I have
+// placed the focus myself".
 using DialogProc = std::intptr_t (*)(Window window, unsigned message, std::uintptr_t wparam,
                                      std::intptr_t lparam);
 
@@ -36,11 +36,16 @@ class Toolkit {
   virtual ~Toolkit() = default;
 
   // Runs a modal dialog on the calling thread and returns the value its procedure ended it with.
-  virtual std::intptr_t dialog_box(int template_id, DialogProc proc) = 0;
+  // `init_param` reaches the procedure as the lparam of MSG_INITDIALOG.
+  virtual std::intptr_t dialog_box(int template_id, DialogProc proc, std::intptr_t init_param = 0) = 0;
   // Creates and shows a modeless dialog owned by the calling thread.
-  virtual Window create_dialog(int template_id, DialogProc proc) = 0;
+  virtual Window create_dialog(int template_id, DialogProc proc, std::intptr_t init_param = 0) = 0;
   virtual void destroy_window(Window window) = 0;
   virtual void end_dialog(Window window, std::intptr_t result) = 0;
+
+  // A value the procedure keeps with its window, usually its init parameter (the platform's DWLP_USER).
+  virtual void set_window_data(Window window, std::intptr_t data) = 0;
+  virtual std::intptr_t window_data(Window window) = 0;
 
   virtual void set_window_text(Window window, const char* text) = 0;
   virtual void set_item_text(Window window, int id, const char* text) = 0;
@@ -76,6 +81,13 @@ bool has_toolkit();
 
 inline int command_id(std::uintptr_t wparam) {
   return static_cast<int>(wparam & 0xFFFF);
+}
+
+// The record a procedure keeps with its window: stores it on MSG_INITDIALOG, returns it on every message.
+template <class T>
+T& dialog_record(Window window, unsigned message, std::intptr_t lparam) {
+  if (message == MSG_INITDIALOG) toolkit().set_window_data(window, lparam);
+  return *reinterpret_cast<T*>(toolkit().window_data(window));
 }
 
 }  // namespace qor

@@ -7,9 +7,10 @@
 #include <cstring>
 #include <iostream>
 
-#include "app/process.h"
+#include "base/process.h"
 #include "net/clock.h"
 #include "ui/dialog_templates.h"
+#include "ui/texts.h"
 
 namespace qor::console {
 
@@ -24,10 +25,6 @@ std::string item_text(const WindowSnapshot& s, int id) {
 std::string plain(std::string text) {
   text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
   return text;
-}
-
-bool starts_with(const std::string& s, const char* prefix) {
-  return s.rfind(prefix, 0) == 0;
 }
 
 std::string first_word(const std::string& s) {
@@ -69,20 +66,9 @@ std::string wrap(const std::string& text, std::size_t width) {
 ConsoleView::ConsoleView(Answers answers, std::FILE* out, bool tty)
     : manager_(*this), answers_(std::move(answers)), out_(out), tty_(tty) {}
 
-Outcome ConsoleView::outcome() const {
+bool ConsoleView::usage_failed() const {
   std::lock_guard lock(mutex_);
-  return outcome_;
-}
-
-int ConsoleView::exit_status() const {
-  switch (outcome()) {
-    case Outcome::succeeded:
-      return 0;
-    case Outcome::usage_error:
-      return 2;
-    default:
-      return 1;
-  }
+  return usage_failed_;
 }
 
 void ConsoleView::print_text(const std::string& text) {
@@ -108,7 +94,7 @@ void ConsoleView::usage_error(const std::string& message) {
   end_progress_line();
   {
     std::lock_guard lock(mutex_);
-    outcome_ = Outcome::usage_error;
+    usage_failed_ = true;
   }
   std::fprintf(stderr, "qor-upgrade-cli: %s\n", message.c_str());
   end_process(2);
@@ -259,17 +245,14 @@ int ConsoleView::message_box(Window owner, const std::string& text, const std::s
   end_progress_line();
   std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
   std::fflush(stderr);
-  if (starts_with(text, "Upgrade Failed: ")) {
-    std::lock_guard lock(mutex_);
-    outcome_ = Outcome::failed;
-  } else if (owner != Window::none && text == "Invalid IP Address") {
+  if (owner != Window::none && text == texts::INVALID_ADDRESS) {
     // The address dialog stays open: answer it again, or give up when the address came from options.
     if (!answers_.interactive) usage_error("--device: not a valid IPv4 address of a QOR");
     std::string again = ask_line("IP address of your QOR: ", false);
     if (again == "\x04") {
       manager_.user_command(owner, IDCANCEL);
     } else {
-      manager_.user_set_text(owner, 1000, again);
+      manager_.user_set_text(owner, address_ids::ADDRESS, again);
       manager_.user_command(owner, IDOK);
     }
   }
@@ -277,15 +260,15 @@ int ConsoleView::message_box(Window owner, const std::string& text, const std::s
 }
 
 void ConsoleView::show_warning(const WindowSnapshot& s) {
-  print_text(s.title + "\n\n" + item_text(s, 1021) + "\n");
+  print_text(s.title + "\n\n" + item_text(s, warning_ids::TEXT) + "\n");
   bool go = answers_.yes || (answers_.interactive && ask_yes_no("Continue? [y/N] "));
   if (!go && !answers_.interactive) usage_error("the warning needs an answer: give --yes");
   manager_.user_command(s.window, go ? IDOK : IDCANCEL);
 }
 
 void ConsoleView::show_address(const WindowSnapshot& s) {
-  print_text(s.title + "\n" + item_text(s, IDC_MAIN_TEXT) + " " + item_text(s, 1015));
-  const ControlState& list = s.controls.at(1017);
+  print_text(s.title + "\n" + item_text(s, address_ids::INTRO) + " " + item_text(s, address_ids::VERSION));
+  const ControlState& list = s.controls.at(address_ids::LOCAL_ADDRESSES);
   int pick = list.selection;
   if (answers_.local_address) {
     auto it = std::find(list.items.begin(), list.items.end(), *answers_.local_address);
@@ -297,20 +280,20 @@ void ConsoleView::show_address(const WindowSnapshot& s) {
                   (known.empty() ? std::string("it has none") : "its addresses: " + known) + ")");
     }
     pick = static_cast<int>(it - list.items.begin());
-    manager_.user_select(s.window, 1017, pick);
+    manager_.user_select(s.window, address_ids::LOCAL_ADDRESSES, pick);
   }
   if (pick >= 0) print_text("Your IP address: " + list.items[pick]);
   std::string device;
   if (answers_.device) {
     device = *answers_.device;
   } else if (answers_.interactive) {
-    print_text(item_text(s, 1008));
+    print_text(item_text(s, address_ids::HELP));
     device = ask_line("IP address of your QOR: ", false);
     if (device == "\x04") return manager_.user_command(s.window, IDCANCEL);
   } else {
     usage_error("the address of the QOR is missing: give --device ADDR");
   }
-  manager_.user_set_text(s.window, 1000, device);
+  manager_.user_set_text(s.window, address_ids::ADDRESS, device);
   manager_.user_command(s.window, IDOK);
 }
 
@@ -320,7 +303,7 @@ void ConsoleView::show_password(const WindowSnapshot& s) {
     std::lock_guard lock(mutex_);
     attempt = password_attempts_++;
   }
-  if (attempt == 0) print_text(s.title + "\n\n" + item_text(s, IDC_MAIN_TEXT) + "\n");
+  if (attempt == 0) print_text(s.title + "\n\n" + item_text(s, password_ids::HELP) + "\n");
   std::string password;
   if (answers_.password && attempt == 0) {
     password = *answers_.password;
@@ -334,8 +317,8 @@ void ConsoleView::show_password(const WindowSnapshot& s) {
   } else {
     usage_error("the QOR asks for a password: give --password-file FILE");
   }
-  manager_.user_set_text(s.window, 1003, answers_.user);
-  manager_.user_set_text(s.window, 1005, password);
+  manager_.user_set_text(s.window, password_ids::USERNAME, answers_.user);
+  manager_.user_set_text(s.window, password_ids::PASSWORD, password);
   manager_.user_command(s.window, IDOK);
 }
 
@@ -343,12 +326,12 @@ void ConsoleView::show_confirm(const WindowSnapshot& s) {
   static constexpr struct {
     int id;
     const char* label;
-  } fields[] = {{1002, "Serial Number"},
-                {1003, "MAC Address"},
-                {1004, "Software Version"},
-                {1005, "Hardware Version"},
-                {1006, "Product Name"}};
-  std::string text = s.title + "\n\n" + item_text(s, IDC_MAIN_TEXT) + "\n";
+  } fields[] = {{confirm_ids::SERIAL_NUMBER, "Serial Number"},
+                {confirm_ids::MAC_ADDRESS, "MAC Address"},
+                {confirm_ids::SOFTWARE_VERSION, "Software Version"},
+                {confirm_ids::HARDWARE_VERSION, "Hardware Version"},
+                {confirm_ids::PRODUCT_NAME, "Product Name"}};
+  std::string text = s.title + "\n\n" + item_text(s, confirm_ids::TEXT) + "\n";
   for (const auto& f : fields) {
     char line[300];
     std::snprintf(line, sizeof line, "  %16s  %s\n", f.label, item_text(s, f.id).c_str());
@@ -361,11 +344,7 @@ void ConsoleView::show_confirm(const WindowSnapshot& s) {
 }
 
 void ConsoleView::show_success(const WindowSnapshot& s) {
-  print_text(s.title + "\n" + item_text(s, IDC_MAIN_TEXT) + "\n  " + item_text(s, 1004));
-  {
-    std::lock_guard lock(mutex_);
-    outcome_ = Outcome::succeeded;
-  }
+  print_text(s.title + "\n" + item_text(s, success_ids::TEXT) + "\n  " + item_text(s, success_ids::VERSION));
   manager_.user_command(s.window, IDOK);
 }
 
@@ -375,7 +354,7 @@ void ConsoleView::show_waiting(const WindowSnapshot& s) {
 
 void ConsoleView::on_text(Window window, int id, const std::string& text) {
   // The waiting window's explanation is filled in once it is up.
-  if (id != 1022 || text.empty()) return;
+  if (id != waiting_ids::TEXT || text.empty()) return;
   auto s = manager_.snapshot(window);
   if (!s || s->template_id != IDD_WAITING) return;
   {

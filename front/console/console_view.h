@@ -20,16 +20,13 @@ struct Answers {
   bool interactive = false;             // questions no option answers go to the user
 };
 
-// How the run ended, for the exit status of scripts.
-enum class Outcome { none, failed, succeeded, usage_error };
-
 class ConsoleView : public DialogView {
  public:
   ConsoleView(Answers answers, std::FILE* out, bool tty);
 
   DialogManager& manager() { return manager_; }
-  Outcome outcome() const;
-  int exit_status() const;  // 0 after the success dialog, 1 after a failure or a declined step, 2 usage
+  // True once a question that no option answered has ended the run (exit status 2).
+  bool usage_failed() const;
 
   PixelSize pixel_size(const DialogTemplate& tmpl) override {
     return {tmpl.width * 3 / 2, tmpl.height * 13 / 8};
@@ -67,7 +64,7 @@ class ConsoleView : public DialogView {
   std::FILE* out_;
   bool tty_;
   mutable std::mutex mutex_;
-  Outcome outcome_ = Outcome::none;
+  bool usage_failed_ = false;
   int password_attempts_ = 0;
   bool waiting_text_shown_ = false;
   Window bar_window_ = Window::none;  // the window whose bar is on the current line

@@ -9,12 +9,11 @@
 #include <string>
 #include <thread>
 
-#include "app/firmware.h"
-#include "app/process.h"
 #include "app/upgrade.h"
+#include "base/process.h"
+#include "base/trace.h"
 #include "front/console/console_view.h"
 #include "ui/dialogs.h"
-#include "ui/error_box.h"
 
 namespace {
 
@@ -22,6 +21,7 @@ using qor::console::Answers;
 using qor::console::ConsoleView;
 
 ConsoleView* view = nullptr;
+qor::UpgradeRun* run = nullptr;
 
 const char* const usage_text =
     "Usage: qor-upgrade-cli [options]\n"
@@ -46,10 +46,12 @@ const char* const usage_text =
   std::exit(2);
 }
 
+// 0 upgraded and verified, 2 a question no option answered, 1 anything else.
 void exit_with_outcome(int) {
   std::fflush(stdout);
   std::fflush(stderr);
-  std::_Exit(view ? view->exit_status() : 1);
+  if (view && view->usage_failed()) std::_Exit(2);
+  std::_Exit(run && run->outcome.load() == qor::Outcome::upgraded ? 0 : 1);
 }
 
 void trace_to_stderr(const char* line) {
@@ -86,13 +88,14 @@ int main(int argc, char** argv) {
       std::fputs(usage_text, stdout);
       return 0;
     } else if (arg == "--version") {
-      qor::upgrade_stage.store(qor::initial_upgrade_stage);
-      qor::load_firmware_images();
-      qor::identify_product();
-      std::printf("qor-upgrade-cli 1.0.0, carrying %s firmware %s", qor::product_display_name,
-                  qor::image_version(qor::target_image));
-      if (qor::transition_image.data)
-        std::printf(" (transition firmware %s)", qor::image_version(qor::transition_image));
+      qor::UpgradeRun about;
+      about.upgrade_stage.store(qor::initial_upgrade_stage);
+      qor::load_firmware_images(about);
+      qor::identify_product(about);
+      std::printf("qor-upgrade-cli 1.0.0, carrying %s firmware %s", about.product_display_name,
+                  qor::version_of(about.target_image).text);
+      if (about.transition_image.data)
+        std::printf(" (transition firmware %s)", qor::version_of(about.transition_image).text);
       std::printf("\n");
       return 0;
     } else if (arg == "--device") {
@@ -134,6 +137,8 @@ int main(int argc, char** argv) {
 
   static ConsoleView console(answers, stdout, isatty(STDOUT_FILENO) != 0);
   view = &console;
+  static qor::UpgradeRun upgrade;
+  run = &upgrade;
   qor::set_toolkit(&console.manager());
   qor::set_end_process_hook(exit_with_outcome);
   if (verbose) qor::set_trace_sink(trace_to_stderr);
@@ -141,6 +146,6 @@ int main(int argc, char** argv) {
 
   qor::StartupOptions options;
   options.loopback_addresses = (device >> 24) == 127;  // a QOR simulated on this PC
-  qor::upgrade_main(1, options);
+  qor::upgrade_main(upgrade, options);
   qor::end_process(0);
 }

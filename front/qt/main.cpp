@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/process.h"
 #include "app/upgrade.h"
+#include "base/process.h"
 #include "front/qt/qt_toolkit.h"
 
 namespace {
@@ -56,8 +56,9 @@ int main(int argc, char** argv) {
 
   qor::qt::QtToolkit gui;
   qor::set_toolkit(&gui.manager());
+  static qor::UpgradeRun run;
   qor::start_core_thread([&app, options] {
-    qor::upgrade_main(reinterpret_cast<qor::AppInstance>(&app), options);
+    qor::upgrade_main(run, options);
     QMetaObject::invokeMethod(
         &app, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
   });

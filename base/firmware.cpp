@@ -1,17 +1,13 @@
-#include "app/firmware.h"
+#include "base/firmware.h"
 
 #include <strings.h>
 
 #include <cstring>
 
-#include "app/globals.h"
+#include "base/run.h"
+#include "base/text.h"
 
 namespace qor {
-
-FirmwareImage target_image;
-FirmwareImage transition_image;
-char product_display_name[32];
-std::int32_t phone_variant = 0;
 
 namespace {
 
@@ -47,27 +43,27 @@ const FirmwareResource* find_firmware_resource(const char* type, int id) {
   return nullptr;
 }
 
-void load_firmware_images() {
-  load_image(target_image, TARGET_IMAGE_ID);
-  if (upgrade_stage.load() == 0) {
-    load_image(transition_image, TRANSITION_IMAGE_ID);
+void load_firmware_images(UpgradeRun& run) {
+  load_image(run.target_image, TARGET_IMAGE_ID);
+  if (run.upgrade_stage.load() == 0) {
+    load_image(run.transition_image, TRANSITION_IMAGE_ID);
   } else {
-    transition_image = FirmwareImage{};
+    run.transition_image = FirmwareImage{};
   }
 }
 
-void identify_product() {
-  phone_variant = 0;
+void identify_product(UpgradeRun& run) {
+  run.phone_variant = 0;
   // The header is not NUL-terminated at byte 7; strncasecmp stops at the count or at a NUL.
-  const char* id = reinterpret_cast<const char*>(target_image.header);
+  const char* id = reinterpret_cast<const char*>(run.target_image.header);
   for (const ProductRow& row : product_table) {
     if (::strncasecmp(row.prefix, id, row.compared) == 0) {
-      copy_text(product_display_name, sizeof product_display_name, row.display_name);
-      phone_variant = row.phone;
+      copy_text(run.product_display_name, sizeof run.product_display_name, row.display_name);
+      run.phone_variant = row.phone;
       return;
     }
   }
-  copy_text(product_display_name, sizeof product_display_name, "ODM-Product");
+  copy_text(run.product_display_name, sizeof run.product_display_name, "ODM-Product");
 }
 
 }  // namespace qor

@@ -1,4 +1,4 @@
-#include "app/process.h"
+#include "base/process.h"
 
 #include <chrono>
 #include <cstdio>

@@ -19,11 +19,6 @@ struct FirmwareImage {
   unsigned char header[IMAGE_HEADER_SIZE];
 };
 
-extern FirmwareImage target_image;
-extern FirmwareImage transition_image;
-extern char product_display_name[32];
-extern std::int32_t phone_variant;
-
 // The version text at header byte 92, NUL-terminated inside the header (a build requirement).
 inline const char* image_version(const FirmwareImage& image) {
   return reinterpret_cast<const char*>(image.header + IMAGE_VERSION_OFFSET);
@@ -43,7 +38,11 @@ const FirmwareResource* firmware_resources(std::size_t& count);
 
 const FirmwareResource* find_firmware_resource(const char* type, int id);
 
-void load_firmware_images();
-void identify_product();
+struct UpgradeRun;
+
+// Loads the target image, and the transition image when the run starts in stage 0.
+void load_firmware_images(UpgradeRun& run);
+// Sets product_display_name and phone_variant from the target image's header.
+void identify_product(UpgradeRun& run);
 
 }  // namespace qor

@@ -1,4 +1,5 @@
-// The waiting times of the upgrade. The shipped program always uses these values; tests shorten them.
+// The waiting times of an upgrade. The shipped program always uses these values; tests shorten them in
+// the run record of the run they drive.
 #pragma once
 
 namespace qor {
@@ -14,7 +15,5 @@ struct Timing {
   unsigned verify_attempts = 10;      // status page reads after the settling wait
   unsigned stage_poll_ms = 10;        // main thread: poll of upgrade_stage
 };
-
-extern Timing timing;
 
 }  // namespace qor

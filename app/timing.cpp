@@ -1,5 +1,0 @@
-#include "app/timing.h"
-
-namespace qor {
-Timing timing;
-}
