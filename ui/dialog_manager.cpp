@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/trace.h"
+
 namespace qor {
 
 namespace {
@@ -25,6 +27,7 @@ void DialogManager::check_control(const Record& r, int id) {
     if (c.id == id) return;
   }
   unknown_controls_.push_back({r.tmpl->id, id});
+  debug_trace("Control %d is not in dialog %d\n", id, r.tmpl->id);
 }
 
 std::vector<std::pair<int, int>> DialogManager::unknown_controls() const {

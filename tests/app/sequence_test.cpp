@@ -8,12 +8,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/firmware.h"
-#include "app/globals.h"
-#include "app/process.h"
+#include "app/report.h"
 #include "app/upgrade.h"
+#include "base/process.h"
+#include "base/text.h"
 #include "tests/support/fake_toolkit.h"
-#include "ui/dialog_templates.h"
 
 namespace qor {
 namespace {
@@ -25,21 +24,22 @@ std::int32_t status_reply = 1000;
 const char* reported_version = "3.0.0";
 bool transfer_during_trigger = false;  // the device answers the upgrade request only after the transfer
 
-std::int32_t record_request(RequestJob job) {
+RequestResult record_request(UpgradeRun& run, const RequestJob& job, DeviceInfo& info) {
   std::lock_guard lock(recorded_mutex);
   requests.emplace_back(job.path);
   if (std::strcmp(job.path, STATUS_PAGE_PATH) == 0) {
-    copy_text(device_info.software_version, sizeof device_info.software_version, reported_version);
-    return status_reply;
+    copy_text(info.software_version, sizeof info.software_version, reported_version);
+    return {Outcome::none, status_reply};
   }
-  if (transfer_during_trigger) upgrade_stage.store(1);
-  return 10;
+  if (transfer_during_trigger) run.upgrade_stage.store(1);
+  return {Outcome::none, 10};
 }
 
-std::uint16_t record_listener(std::uint32_t) {
+Outcome record_listener(UpgradeRun&, std::uint16_t& port) {
   std::lock_guard lock(recorded_mutex);
   ++listener_starts;
-  return 70;
+  port = 70;
+  return Outcome::none;
 }
 
 const SequenceOperations recorders{&record_request, &record_listener};
@@ -57,15 +57,6 @@ class Sequence : public ::testing::Test {
     status_reply = 1000;
     reported_version = "3.0.0";
     transfer_during_trigger = false;
-    std::memset(&device_info, 0, sizeof device_info);
-    std::memset(local_addresses, 0, sizeof local_addresses);
-    local_addresses[0] = 0x7F000001;
-    local_address = 0x7F000001;
-    saved_transition_ = transition_image;
-    std::memset(transition_image.header, 0, sizeof transition_image.header);
-    std::strcpy(reinterpret_cast<char*>(transition_image.header) + IMAGE_VERSION_OFFSET, "3.0.5");
-    phone_variant = 0;
-    set_sequence_operations(&recorders);
     fake_->on_show(IDD_WARNING, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
     fake_->on_show(IDD_ADDRESS, [](test::FakeToolkit& f, Window w) {
       f.type(w, 1000, "127.0.0.2");
@@ -77,21 +68,28 @@ class Sequence : public ::testing::Test {
       end_run();
       runner_.join();
     }
-    set_sequence_operations(nullptr);
-    transition_image = saved_transition_;
-    upgrade_stage.store(1);
   }
 
-  // Runs the sequence on a thread of its own, as the GUI front end does.
+  // Runs the sequence on a thread of its own, as the GUI front end does, with a fresh run record.
   void start(std::int32_t stage) {
-    upgrade_stage.store(stage);
+    run_ = std::make_unique<UpgradeRun>();
+    run_->local_addresses[0] = 0x7F000001;
+    run_->local_address = 0x7F000001;
+    std::strcpy(reinterpret_cast<char*>(run_->transition_image.header) + IMAGE_VERSION_OFFSET, "3.0.5");
+    run_->phone_variant = phone_variant_;
+    run_->upgrade_stage.store(stage);
     runner_ = std::thread([this] {
       try {
-        run_upgrade_sequence();
+        outcome_ = run_upgrade_sequence(*run_, recorders);
         returned_ = true;
       } catch (const ProcessExit&) {
       }
     });
+  }
+  std::string tftp_filename() const {
+    char name[128];
+    run_->tftp_filename.get(name, sizeof name);
+    return name;
   }
   void finish() { runner_.join(); }
   // Ends the run as the listener thread would, from a thread of its own.
@@ -113,9 +111,11 @@ class Sequence : public ::testing::Test {
 
   test::ScopedFakeToolkit fake_;
   test::ExitTrap trap_;
+  std::unique_ptr<UpgradeRun> run_;
+  std::int32_t phone_variant_ = 0;
   std::thread runner_;
   std::atomic<bool> returned_{false};
-  FirmwareImage saved_transition_{};
+  Outcome outcome_ = Outcome::none;
 };
 
 TEST_F(Sequence, CancelOnWarningOrAddressEndsSilently) {
@@ -123,20 +123,19 @@ TEST_F(Sequence, CancelOnWarningOrAddressEndsSilently) {
   start(1);
   finish();
   EXPECT_TRUE(returned_);
+  EXPECT_EQ(outcome_, Outcome::declined);
   EXPECT_EQ(fake_->shown_templates(), std::vector<int>{IDD_WARNING});
-  EXPECT_TRUE(fake_->message_boxes().empty());
 
   fake_->on_show(IDD_WARNING, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
   fake_->on_show(IDD_ADDRESS, [](test::FakeToolkit& f, Window w) { f.click(w, IDCANCEL); });
   start(1);
   finish();
-  EXPECT_TRUE(returned_);
-  EXPECT_TRUE(fake_->message_boxes().empty());
+  EXPECT_EQ(outcome_, Outcome::declined);
   EXPECT_TRUE(recorded_requests().empty());
 }
 
 TEST_F(Sequence, PhoneVariantAsksWithTheirAddressDialog) {
-  phone_variant = 1;
+  phone_variant_ = 1;
   fake_->on_show(IDD_ADDRESS_PHONE, [](test::FakeToolkit& f, Window w) { f.click(w, IDCANCEL); });
   start(1);
   finish();
@@ -147,9 +146,7 @@ TEST_F(Sequence, NoReplyToTheStatusRequestIsReported) {
   status_reply = 0;
   start(1);
   finish();
-  ASSERT_EQ(fake_->message_boxes().size(), 1u);
-  EXPECT_EQ(fake_->message_boxes()[0].text, "Upgrade Failed: No Response From QOR");
-  EXPECT_EQ(fake_->message_boxes()[0].caption, "QOR Firwmare Upgrade Error");
+  EXPECT_EQ(outcome_, Outcome::no_response);
   EXPECT_EQ(listener_starts, 0);
 }
 
@@ -157,8 +154,7 @@ TEST_F(Sequence, DecliningTheConfirmationIsAUserAbort) {
   fake_->on_show(IDD_CONFIRM, [](test::FakeToolkit& f, Window w) { f.click(w, IDCANCEL); });
   start(1);
   finish();
-  ASSERT_EQ(fake_->message_boxes().size(), 1u);
-  EXPECT_EQ(fake_->message_boxes()[0].text, "Upgrade Failed: User Abort");
+  EXPECT_EQ(outcome_, Outcome::user_abort);
   EXPECT_EQ(listener_starts, 0);
   EXPECT_EQ(recorded_requests(), std::vector<std::string>{"/admin/advanced"});
 }
@@ -170,9 +166,7 @@ TEST_F(Sequence, TargetStageSendsOneUpgradeRequestAndWaits) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   auto sent = recorded_requests();
   ASSERT_EQ(sent.size(), 2u);
-  char name[128];
-  get_tftp_filename(name, sizeof name);
-  EXPECT_EQ(sent[1], std::string("/admin/upgrade?tftp://127.0.0.1:70") + name);
+  EXPECT_EQ(sent[1], "/admin/upgrade?tftp://127.0.0.1:70" + tftp_filename());
   EXPECT_EQ(listener_starts, 1);
   EXPECT_EQ(fake_->shown_templates(), (std::vector<int>{IDD_WARNING, IDD_ADDRESS, IDD_CONFIRM}));
   EXPECT_FALSE(returned_);  // the main thread only waits now
@@ -185,16 +179,12 @@ TEST_F(Sequence, OldDeviceGetsTheTransitionImageFirst) {
   fake_->on_show(IDD_CONFIRM_TRANSITION, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
   start(0);
   ASSERT_TRUE(wait_requests(2));
-  char first[128];
-  get_tftp_filename(first, sizeof first);
-  EXPECT_NE(std::string(first).find(".bi0"), std::string::npos);
-  EXPECT_EQ(upgrade_stage.load(), 0);
-  upgrade_stage.store(1);  // what the listener thread does after the transition transfer
+  EXPECT_NE(tftp_filename().find(".bi0"), std::string::npos);
+  EXPECT_EQ(run_->upgrade_stage.load(), 0);
+  run_->upgrade_stage.store(1);  // what the listener thread does after the transition transfer
   ASSERT_TRUE(wait_requests(3));
   auto sent = recorded_requests();
-  char second[128];
-  get_tftp_filename(second, sizeof second);
-  std::string name(second);
+  std::string name = tftp_filename();
   ASSERT_EQ(name.rfind("/qor", 0), 0u);
   EXPECT_EQ(name.substr(name.size() - 4), ".bi1");
   EXPECT_EQ(sent[2], "/admin/upgrade?tftp://127.0.0.1:70" + name);
@@ -222,6 +212,50 @@ TEST_F(Sequence, StageDecisionPicksTheConfirmDialog) {
     start(0);
     finish();
     EXPECT_EQ(fake_->shown_templates().back(), c.dialog) << c.version;
+  }
+}
+
+}  // namespace
+}  // namespace qor
+
+namespace qor {
+namespace {
+
+// What the user is told for each way a run can end: the system's texts, its caption, and nothing for
+// the endings that are not failures.
+TEST(Report, EachOutcomeHasTheSystemsMessage) {
+  const struct {
+    Outcome outcome;
+    const char* message;
+  } table[] = {
+      {Outcome::none, nullptr},
+      {Outcome::declined, nullptr},
+      {Outcome::upgraded, nullptr},
+      {Outcome::user_abort, "Upgrade Failed: User Abort"},
+      {Outcome::no_response, "Upgrade Failed: No Response From QOR"},
+      {Outcome::http_socket_failed, "Upgrade Failed: Can't open HTTP socket"},
+      {Outcome::http_bind_failed, "Upgrade Failed: Can't bind HTTP socket"},
+      {Outcome::listener_alloc_failed, "Upgrade Failed: Can't malloc for TFTP listener"},
+      {Outcome::listener_socket_failed, "Upgrade Failed: Can't create TFTP listener socket"},
+      {Outcome::listener_bind_failed, "Upgrade Failed: Can't bind TFTP listener socket"},
+      {Outcome::session_alloc_failed, "Upgrade Failed: Can't malloc for TFTP session"},
+      {Outcome::upload_incomplete, "Upgrade Failed: Firmware Upload Incomplete"},
+      {Outcome::version_not_matching, "Upgrade Failed: Version not matching"},
+  };
+  for (const auto& row : table) {
+    test::ScopedFakeToolkit fake;
+    UpgradeRun run;
+    report_outcome(run, row.outcome);
+    auto boxes = fake->message_boxes();
+    if (!row.message) {
+      EXPECT_TRUE(boxes.empty()) << static_cast<int>(row.outcome);
+      continue;
+    }
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, row.message);
+    EXPECT_EQ(boxes[0].caption, "QOR Firwmare Upgrade Error");
+    EXPECT_EQ(boxes[0].owner, Window::none);
+    EXPECT_EQ(run.outcome.load(), row.outcome);
   }
 }
 

@@ -2,9 +2,10 @@
 
 #include <cstring>
 
-#include "app/firmware.h"
-#include "app/globals.h"
 #include "app/upgrade.h"
+#include "base/firmware.h"
+#include "base/run.h"
+#include "base/text.h"
 
 namespace qor {
 namespace {
@@ -34,11 +35,6 @@ TEST(VersionNumber, WrapsIn32Bits) {
   EXPECT_EQ(version_number("4294967295.1"), static_cast<std::int32_t>(0xFFFFFFFFu * 100u + 1u));
 }
 
-void set_header(const char* id) {
-  std::memset(target_image.header, 0, sizeof target_image.header);
-  std::memcpy(target_image.header, id, std::strlen(id));
-}
-
 struct ProductCase {
   const char* header;
   const char* display;
@@ -48,13 +44,12 @@ struct ProductCase {
 class IdentifyProduct : public ::testing::TestWithParam<ProductCase> {};
 
 TEST_P(IdentifyProduct, MatchesTheFirstRowIgnoringCase) {
-  FirmwareImage saved = target_image;
-  set_header(GetParam().header);
-  phone_variant = 7;
-  identify_product();
-  EXPECT_STREQ(product_display_name, GetParam().display);
-  EXPECT_EQ(phone_variant, GetParam().phone);
-  target_image = saved;
+  UpgradeRun run;
+  std::memcpy(run.target_image.header, GetParam().header, std::strlen(GetParam().header));
+  run.phone_variant = 7;
+  identify_product(run);
+  EXPECT_STREQ(run.product_display_name, GetParam().display);
+  EXPECT_EQ(run.phone_variant, GetParam().phone);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -66,9 +61,11 @@ INSTANTIATE_TEST_SUITE_P(
                       ProductCase{"", "ODM-Product", 0}));
 
 TEST(FirmwareImages, StandardBuildCarriesTheSampleTargetAlone) {
-  upgrade_stage.store(initial_upgrade_stage);
+  UpgradeRun run;
   ASSERT_EQ(initial_upgrade_stage, 1);
-  load_firmware_images();
+  load_firmware_images(run);
+  const FirmwareImage& target_image = run.target_image;
+  const FirmwareImage& transition_image = run.transition_image;
   ASSERT_NE(target_image.data, nullptr);
   EXPECT_EQ(target_image.size, 1050000u);
   EXPECT_EQ(std::memcmp(target_image.data, "QoR4710fFiRmWaRe", 16), 0);
@@ -78,27 +75,24 @@ TEST(FirmwareImages, StandardBuildCarriesTheSampleTargetAlone) {
   EXPECT_EQ(transition_image.size, 0u);
   EXPECT_EQ(find_firmware_resource(FIRMWARE_RESOURCE_TYPE, TRANSITION_IMAGE_ID), nullptr);
   EXPECT_EQ(find_firmware_resource("OTHER_TYPE", TARGET_IMAGE_ID), nullptr);
-  identify_product();
-  EXPECT_STREQ(product_display_name, "QOR-4710");
+  identify_product(run);
+  EXPECT_STREQ(run.product_display_name, "QOR-4710");
 }
 
 TEST(StageDecision, ComparesTheDeviceWithTheTransitionVersion) {
-  FirmwareImage saved = transition_image;
-  std::memset(transition_image.header, 0, sizeof transition_image.header);
-  std::strcpy(reinterpret_cast<char*>(transition_image.header) + IMAGE_VERSION_OFFSET, "3.0.5");
+  UpgradeRun run;
+  std::strcpy(reinterpret_cast<char*>(run.transition_image.header) + IMAGE_VERSION_OFFSET, "3.0.5");
   struct Case {
     const char* device;
     std::int32_t stage;
   } cases[] = {{"3.0.5", 1}, {"3.2.1", 1},     {"3.1", 0},      {"3.0.4", 0},
                {"", 0},      {"3.2.1(NT)", 0}, {"3.2.1 (nt", 1}};
   for (const Case& c : cases) {
-    copy_text(device_info.software_version, sizeof device_info.software_version, c.device);
-    upgrade_stage.store(0);
-    decide_upgrade_stage();
-    EXPECT_EQ(upgrade_stage.load(), c.stage) << c.device;
+    copy_text(run.device_info.software_version, sizeof run.device_info.software_version, c.device);
+    run.upgrade_stage.store(0);
+    decide_upgrade_stage(run);
+    EXPECT_EQ(run.upgrade_stage.load(), c.stage) << c.device;
   }
-  transition_image = saved;
-  upgrade_stage.store(1);
 }
 
 }  // namespace

@@ -121,6 +121,21 @@ case $scenario in
     expect_out "Upgrade Failed: Version not matching"
     ! grep -q "Upgrade Successful" "$work/cli.out" || fail "reported success"
     ;;
+  held_upgrade_request | late_upgrade_reply)
+    # The device fetches at once and either never answers the upgrade request or answers it long after
+    # verification was due: verification still goes out about 30 s after the last acknowledgement.
+    if [ "$scenario" = held_upgrade_request ]; then
+      start_sim --once --hold-upgrade-request
+    else
+      start_sim --once --fetch-before-reply --delay-upgrade-reply 100
+    fi
+    start=$SECONDS
+    run_cli "$cli"
+    elapsed=$((SECONDS - start))
+    expect_status 0
+    expect_out "QOR@$device Upgrade Successful!"
+    [ "$elapsed" -lt 60 ] || fail "verification waited for the upgrade request ($elapsed s)"
+    ;;
   lossy_link)
     start_sim --once --drop-every 50 --duplicate-acks
     run_cli "$cli"

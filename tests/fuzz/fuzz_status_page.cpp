@@ -4,9 +4,9 @@
 #include <cstring>
 #include <vector>
 
-#include "app/globals.h"
+#include "base/trace.h"
 #include "http/device_client.h"
-#include "ui/error_box.h"
+#include "http/digest.h"
 
 namespace {
 

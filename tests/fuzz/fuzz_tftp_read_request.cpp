@@ -4,9 +4,9 @@
 #include <cstring>
 #include <vector>
 
-#include "app/globals.h"
+#include "base/run.h"
+#include "base/trace.h"
 #include "tftp/tftp_listener.h"
-#include "ui/error_box.h"
 
 namespace {
 
@@ -30,10 +30,11 @@ bool names_our_file(const std::vector<unsigned char>& d) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static bool ready = (qor::set_trace_sink(trace_sink), qor::set_tftp_filename(NAME), true);
+  static qor::TftpFilename expected;
+  static bool ready = (qor::set_trace_sink(trace_sink), expected.set(NAME), true);
   (void)ready;
   // The listener reads at most its receive buffer; a longer datagram arrives cut to that size.
   std::vector<unsigned char> datagram(data, data + std::min(size, qor::TFTP_RX_BUFFER_SIZE));
-  check(qor::accept_listener_datagram(datagram.data(), datagram.size()) == names_our_file(datagram));
+  check(qor::accept_listener_datagram(datagram.data(), datagram.size(), expected) == names_our_file(datagram));
   return 0;
 }

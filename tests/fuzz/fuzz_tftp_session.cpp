@@ -10,7 +10,7 @@
 
 #include "tftp/tftp_packet.h"
 #include "tftp/tftp_session.h"
-#include "ui/error_box.h"
+#include "base/trace.h"
 
 namespace {
 
@@ -52,7 +52,8 @@ std::size_t next_datagram(Input& in, qor::TftpSession& s, std::uint32_t& from, s
 // After the acknowledgement of block `acked`: the counts move on, and the next block's payload lies
 // inside the image.
 bool check_step(qor::TftpSession& s, const unsigned char* image, std::uint32_t acked) {
-  const bool complete = qor::take_acknowledgement(s);
+  const bool complete = qor::step_transfer(s, qor::TransferEvent::acknowledged) == qor::TransferAction::finish;
+  check(s.state == (complete ? qor::TransferState::done : qor::TransferState::sending_block));
   check(s.next_block == acked + 1);
   check(static_cast<std::uint32_t>(s.acked_bytes) == std::min(acked * qor::TFTP_BLOCK_SIZE, s.image_size));
   if (complete) {
@@ -78,6 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::memset(image.get(), 0x5A, image_size);
   qor::TftpSession s;
   qor::init_tftp_session(s, qor::INVALID_SOCKET_HANDLE, LOCAL, DEVICE, DEVICE_PORT, image_size);
+  check(qor::step_transfer(s, qor::TransferEvent::start) == qor::TransferAction::send_oack);
   check(qor::build_option_ack(s.packet, image_size) > 0);  // the OACK is the first packet out
   while (in.left() > 0) {
     std::uint32_t from = 0;

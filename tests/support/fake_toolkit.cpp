@@ -3,7 +3,9 @@
 #include <atomic>
 #include <thread>
 
-#include "app/process.h"
+#include <gtest/gtest.h>
+
+#include "base/process.h"
 
 namespace qor::test {
 
@@ -129,8 +131,11 @@ int FakeToolkit::message_box(Window owner, const std::string& text, const std::s
 ScopedFakeToolkit::ScopedFakeToolkit() {
   set_toolkit(&fake_.manager());
 }
+// Every control a procedure or the test named must be one of its dialog's.
 ScopedFakeToolkit::~ScopedFakeToolkit() {
   set_toolkit(nullptr);
+  EXPECT_EQ(fake_.manager().unknown_controls(), (std::vector<std::pair<int, int>>{}))
+      << "(dialog, control) pairs used but not in the template";
 }
 
 namespace {

@@ -4,7 +4,7 @@
 #include <regex>
 #include <string>
 
-#include "tests/ui/ui_globals.h"
+#include "tests/ui/dialog_fixture.h"
 #include "ui/dialog_templates.h"
 #include "ui/dialogs.h"
 
@@ -17,19 +17,19 @@ class AddressDialog : public DialogTest {
   // "Invalid IP Address" box the user cancels.
   std::intptr_t confirm(const std::string& text, int pick = -1, int template_id = IDD_ADDRESS) {
     fake_->on_show(template_id, [=](FakeToolkit& fake, Window w) {
-      fake.type(w, IDC_ADDRESS, text);
-      if (pick >= 0) fake.select(w, IDC_LOCAL_ADDRESSES, pick);
+      fake.type(w, address_ids::ADDRESS, text);
+      if (pick >= 0) fake.select(w, address_ids::LOCAL_ADDRESSES, pick);
       fake.click(w, IDOK);
     });
     fake_->on_message_box([this](const MessageBoxCall& box) { fake_->click(box.owner, IDCANCEL); });
-    std::intptr_t result = toolkit().dialog_box(template_id, address_dialog_proc);
+    std::intptr_t result = dialog(template_id, address_dialog_proc);
     window_ = fake_->wait_for(template_id);
     return result;
   }
   WindowSnapshot state() { return fake_->last_state(window_); }
   std::string tftp_filename() const {
     char name[128];
-    get_tftp_filename(name, sizeof name);
+    run_.tftp_filename.get(name, sizeof name);
     return name;
   }
 
@@ -41,21 +41,21 @@ TEST_F(AddressDialog, OpensWithProductVersionAndLocalAddresses) {
   WindowSnapshot s = state();
   EXPECT_EQ(s.title, "QOR-4710 Firmware Upgrade");
   EXPECT_EQ(s.controls[IDC_MAIN_TEXT].text, "This program will upgrade your QOR\r\nfirmware to:");
-  EXPECT_EQ(s.controls[IDC_VERSION].text, "Version 3.2.1");
-  EXPECT_EQ(s.controls[IDC_LOCAL_ADDRESSES].items, (std::vector<std::string>{"192.168.1.20", "10.0.0.5"}));
-  EXPECT_EQ(s.controls[IDC_LOCAL_ADDRESSES].selection, 0);
-  EXPECT_EQ(s.focus, IDC_ADDRESS);
+  EXPECT_EQ(s.controls[address_ids::VERSION].text, "Version 3.2.1");
+  EXPECT_EQ(s.controls[address_ids::LOCAL_ADDRESSES].items, (std::vector<std::string>{"192.168.1.20", "10.0.0.5"}));
+  EXPECT_EQ(s.controls[address_ids::LOCAL_ADDRESSES].selection, 0);
+  EXPECT_EQ(s.focus, address_ids::ADDRESS);
 }
 
 TEST_F(AddressDialog, ListsAllEightLocalAddresses) {
   for (int i = 0; i < MAX_LOCAL_ADDRESSES; ++i)
-    local_addresses[i] = 0x7F000001u + static_cast<unsigned>(i);
+    run_.local_addresses[i] = 0x7F000001u + static_cast<unsigned>(i);
   EXPECT_EQ(confirm("10.1.0.13", 7), 1);
-  std::vector<std::string> items = state().controls[IDC_LOCAL_ADDRESSES].items;
+  std::vector<std::string> items = state().controls[address_ids::LOCAL_ADDRESSES].items;
   ASSERT_EQ(items.size(), 8u);
   EXPECT_EQ(items.front(), "127.0.0.1");
   EXPECT_EQ(items.back(), "127.0.0.8");
-  EXPECT_EQ(local_address, 0x7F000008u);
+  EXPECT_EQ(run_.local_address, 0x7F000008u);
 }
 
 struct HelpCase {
@@ -67,9 +67,9 @@ struct HelpCase {
 class AddressHelp : public AddressDialog, public ::testing::WithParamInterface<HelpCase> {};
 
 TEST_P(AddressHelp, ExplainsHowToFindTheAddressOnThisKindOfDevice) {
-  phone_variant = GetParam().phone;
+  run_.phone_variant = GetParam().phone;
   confirm("10.1.0.13", -1, GetParam().template_id);
-  EXPECT_EQ(state().controls[IDC_ADDRESS_HELP].text, GetParam().text);
+  EXPECT_EQ(state().controls[address_ids::HELP].text, GetParam().text);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -87,32 +87,32 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(AddressDialog, ValidAddressSetsEverythingTheUpgradeNeeds) {
   EXPECT_EQ(confirm("10.1.0.13"), 1);
-  EXPECT_EQ(device_address, 0x0A01000Du);
-  EXPECT_STREQ(device_address_text, "10.1.0.13");
-  EXPECT_EQ(local_address, 0xC0A80114u);
+  EXPECT_EQ(run_.device_address, 0x0A01000Du);
+  EXPECT_STREQ(run_.device_address_text, "10.1.0.13");
+  EXPECT_EQ(run_.local_address, 0xC0A80114u);
   EXPECT_TRUE(fake_->message_boxes().empty());
 }
 
 TEST_F(AddressDialog, SecondListItemChoosesTheSecondLocalAddress) {
   EXPECT_EQ(confirm("10*1*0*13", 1), 1);
-  EXPECT_EQ(device_address, 0x0A01000Du);
-  EXPECT_EQ(local_address, 0x0A000005u);
+  EXPECT_EQ(run_.device_address, 0x0A01000Du);
+  EXPECT_EQ(run_.local_address, 0x0A000005u);
 }
 
 TEST_F(AddressDialog, WithoutLocalAddressesRequestsGoOutFromTheWildcardAddress) {
-  local_addresses[0] = 0;
-  local_addresses[1] = 0;
-  local_address = 0x7F000001;
+  run_.local_addresses[0] = 0;
+  run_.local_addresses[1] = 0;
+  run_.local_address = 0x7F000001;
   EXPECT_EQ(confirm("10.1.0.13"), 1);
-  EXPECT_TRUE(state().controls[IDC_LOCAL_ADDRESSES].items.empty());
-  EXPECT_EQ(local_address, 0u);
-  EXPECT_EQ(device_address, 0x0A01000Du);
+  EXPECT_TRUE(state().controls[address_ids::LOCAL_ADDRESSES].items.empty());
+  EXPECT_EQ(run_.local_address, 0u);
+  EXPECT_EQ(run_.device_address, 0x0A01000Du);
 }
 
 class FileName : public AddressDialog, public ::testing::WithParamInterface<int> {};
 
 TEST_P(FileName, CarriesTheStageDigitAndAShortHexNumber) {
-  upgrade_stage.store(GetParam());
+  run_.upgrade_stage.store(GetParam());
   // Several runs, so that the hex part is seen at different lengths.
   for (unsigned seed = 1; seed <= 20; ++seed) {
     std::srand(seed);
@@ -131,8 +131,8 @@ INSTANTIATE_TEST_SUITE_P(Stages, FileName, ::testing::Values(0, 1));
 class InvalidAddress : public AddressDialog, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(InvalidAddress, ShowsTheBoxOwnedByTheDialogAndStaysOpen) {
-  local_address = 0x01010101;
-  set_tftp_filename("/qor1.bi1");
+  run_.local_address = 0x01010101;
+  run_.tftp_filename.set("/qor1.bi1");
   EXPECT_EQ(confirm(GetParam()), 0);  // ended by the Cancel sent after the box
   std::vector<MessageBoxCall> boxes = fake_->message_boxes();
   ASSERT_EQ(boxes.size(), 1u);
@@ -140,11 +140,11 @@ TEST_P(InvalidAddress, ShowsTheBoxOwnedByTheDialogAndStaysOpen) {
   EXPECT_EQ(boxes[0].caption, "Error");
   EXPECT_EQ(boxes[0].owner, window_);
   EXPECT_EQ(boxes[0].flags, MB_OK);
-  EXPECT_EQ(state().focus, IDC_ADDRESS);
-  EXPECT_EQ(device_address, 0u);
+  EXPECT_EQ(state().focus, address_ids::ADDRESS);
+  EXPECT_EQ(run_.device_address, 0u);
   // Nothing of a rejected address reaches the rest of the upgrade.
   EXPECT_EQ(tftp_filename(), "/qor1.bi1");
-  EXPECT_EQ(local_address, 0x01010101u);
+  EXPECT_EQ(run_.local_address, 0x01010101u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, InvalidAddress,
@@ -153,33 +153,33 @@ INSTANTIATE_TEST_SUITE_P(Texts, InvalidAddress,
 
 TEST_F(AddressDialog, CorrectedAddressIsAcceptedAfterTheBox) {
   fake_->on_show(IDD_ADDRESS, [](FakeToolkit& fake, Window w) {
-    fake.type(w, IDC_ADDRESS, "10.1.0.256");
+    fake.type(w, address_ids::ADDRESS, "10.1.0.256");
     fake.click(w, IDOK);
   });
   fake_->on_message_box([this](const MessageBoxCall& box) {
-    fake_->type(box.owner, IDC_ADDRESS, "10.1.0.25");
+    fake_->type(box.owner, address_ids::ADDRESS, "10.1.0.25");
     fake_->click(box.owner, IDOK);
   });
-  EXPECT_EQ(toolkit().dialog_box(IDD_ADDRESS, address_dialog_proc), 1);
+  EXPECT_EQ(dialog(IDD_ADDRESS, address_dialog_proc), 1);
   EXPECT_EQ(fake_->message_boxes().size(), 1u);
-  EXPECT_EQ(device_address, 0x0A010019u);
-  EXPECT_STREQ(device_address_text, "10.1.0.25");
+  EXPECT_EQ(run_.device_address, 0x0A010019u);
+  EXPECT_STREQ(run_.device_address_text, "10.1.0.25");
 }
 
 TEST_F(AddressDialog, OverlongTextIsCutToTheBufferAndRejected) {
   std::string text(40, '1');
   EXPECT_EQ(confirm(text), 0);
-  EXPECT_EQ(std::string(device_address_text), std::string(31, '1'));
+  EXPECT_EQ(std::string(run_.device_address_text), std::string(31, '1'));
   EXPECT_EQ(fake_->message_boxes().size(), 1u);
 }
 
 TEST_F(AddressDialog, CancelEndsWithZeroAndLeavesTheAddressUnset) {
   fake_->on_show(IDD_ADDRESS, [](FakeToolkit& fake, Window w) {
-    fake.type(w, IDC_ADDRESS, "10.1.0.13");
+    fake.type(w, address_ids::ADDRESS, "10.1.0.13");
     fake.click(w, IDCANCEL);
   });
-  EXPECT_EQ(toolkit().dialog_box(IDD_ADDRESS, address_dialog_proc), 0);
-  EXPECT_EQ(device_address, 0u);
+  EXPECT_EQ(dialog(IDD_ADDRESS, address_dialog_proc), 0);
+  EXPECT_EQ(run_.device_address, 0u);
   EXPECT_TRUE(fake_->message_boxes().empty());
 }
 

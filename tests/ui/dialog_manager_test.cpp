@@ -4,6 +4,7 @@
 #include <atomic>
 #include <thread>
 
+#include "base/trace.h"
 #include "tests/support/fake_toolkit.h"
 #include "ui/dialog_templates.h"
 #include "ui/error_box.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "tests/ui/ui_globals.h"
+#include "tests/ui/dialog_fixture.h"
 #include "ui/dialog_templates.h"
 #include "ui/dialogs.h"
 #include "ui/error_box.h"
@@ -19,7 +19,7 @@ class SequenceDialogs : public DialogTest {
       for (int id : commands)
         fake.click(w, id);
     });
-    std::intptr_t result = toolkit().dialog_box(template_id, proc);
+    std::intptr_t result = dialog(template_id, proc);
     window_ = fake_->wait_for(template_id);
     return result;
   }
@@ -47,9 +47,9 @@ TEST_P(DialogEnd, EndsWithOneForOkAndZeroForCancel) {
 INSTANTIATE_TEST_SUITE_P(All, DialogEnd,
                          ::testing::Values(EndCase{IDD_WARNING, warning_dialog_proc, {1}, 1},
                                            EndCase{IDD_WARNING, warning_dialog_proc, {2}, 0},
-                                           EndCase{IDD_WARNING, warning_dialog_proc, {1021, 1}, 1},
+                                           EndCase{IDD_WARNING, warning_dialog_proc, {warning_ids::TEXT, 1}, 1},
                                            EndCase{IDD_CONFIRM, confirm_dialog_proc, {1}, 1},
-                                           EndCase{IDD_CONFIRM, confirm_dialog_proc, {1002, 2}, 0},
+                                           EndCase{IDD_CONFIRM, confirm_dialog_proc, {confirm_ids::SERIAL_NUMBER, 2}, 0},
                                            EndCase{IDD_CONFIRM_TRANSITION, confirm_dialog_proc, {1}, 1},
                                            EndCase{IDD_SUCCESS, success_dialog_proc, {1}, 1},
                                            EndCase{IDD_SUCCESS, success_dialog_proc, {2}, 0}));
@@ -67,7 +67,7 @@ TEST_F(SequenceDialogs, WarningShowsItsTextWithFocusOnTheDefaultCancel) {
 TEST_F(SequenceDialogs, WarningTextKeepsItsHardLineBreaks) {
   run(IDD_WARNING, warning_dialog_proc, {2});
   EXPECT_EQ(
-      text(IDC_WARNING_TEXT),
+      text(warning_ids::TEXT),
       "WARNING: Forcing a firmware upgrade on your QOR\r\nwithout prior approval from your service "
       "provider or\r\nnetwork administrator may cause interruption to your\r\nservice.  If your QOR is "
       "managed by a service\r\nprovider who retains administrative control of the\r\ndevice, please "
@@ -77,26 +77,26 @@ TEST_F(SequenceDialogs, WarningTextKeepsItsHardLineBreaks) {
 }
 
 TEST_F(SequenceDialogs, ConfirmInTargetStageShowsDeviceFields) {
-  copy_text(device_info.serial_number, sizeof device_info.serial_number, "FM5023A11234");
-  copy_text(device_info.mac_address, sizeof device_info.mac_address, "00:0E:08:12:34:56");
-  copy_text(device_info.software_version, sizeof device_info.software_version, "3.1.7(GYa)");
-  copy_text(device_info.hardware_version, sizeof device_info.hardware_version, "3.1.1");
-  copy_text(device_info.product_name, sizeof device_info.product_name, "QOR4710");
+  copy_text(run_.device_info.serial_number, sizeof run_.device_info.serial_number, "FM5023A11234");
+  copy_text(run_.device_info.mac_address, sizeof run_.device_info.mac_address, "00:0E:08:12:34:56");
+  copy_text(run_.device_info.software_version, sizeof run_.device_info.software_version, "3.1.7(GYa)");
+  copy_text(run_.device_info.hardware_version, sizeof run_.device_info.hardware_version, "3.1.1");
+  copy_text(run_.device_info.product_name, sizeof run_.device_info.product_name, "QOR4710");
   run(IDD_CONFIRM, confirm_dialog_proc, {2});
   EXPECT_EQ(state().title, "Confirm Upgrade to Ver. 3.2.1");
   EXPECT_EQ(text(IDC_MAIN_TEXT),
             "The following information was extracted\r\nfrom your QOR. Please click \"Upgrade\"\r\nif you "
             "would like to proceed. If you would\r\nlike to quit click \"Cancel\".");
-  EXPECT_EQ(text(IDC_SERIAL_NUMBER), "FM5023A11234");
-  EXPECT_EQ(text(IDC_MAC_ADDRESS), "00:0E:08:12:34:56");
-  EXPECT_EQ(text(IDC_SOFTWARE_VERSION), "3.1.7(GYa)");
-  EXPECT_EQ(text(IDC_HARDWARE_VERSION), "3.1.1");
-  EXPECT_EQ(text(IDC_PRODUCT_NAME), "QOR4710");
+  EXPECT_EQ(text(confirm_ids::SERIAL_NUMBER), "FM5023A11234");
+  EXPECT_EQ(text(confirm_ids::MAC_ADDRESS), "00:0E:08:12:34:56");
+  EXPECT_EQ(text(confirm_ids::SOFTWARE_VERSION), "3.1.7(GYa)");
+  EXPECT_EQ(text(confirm_ids::HARDWARE_VERSION), "3.1.1");
+  EXPECT_EQ(text(confirm_ids::PRODUCT_NAME), "QOR4710");
   EXPECT_EQ(state().focus, IDOK);
 }
 
 TEST_F(SequenceDialogs, ConfirmInTransitionStageNamesTheTransitionVersion) {
-  upgrade_stage.store(0);
+  run_.upgrade_stage.store(0);
   run(IDD_CONFIRM_TRANSITION, confirm_dialog_proc, {2});
   EXPECT_EQ(state().title, "Confirm Upgrade to Ver. 3.2.1");
   EXPECT_EQ(text(IDC_MAIN_TEXT),
@@ -108,18 +108,18 @@ TEST_F(SequenceDialogs, ConfirmInTransitionStageNamesTheTransitionVersion) {
 }
 
 TEST_F(SequenceDialogs, UnterminatedImageVersionStopsAtTheHeaderEnd) {
-  std::memset(target_image.header + IMAGE_VERSION_OFFSET, 'x', IMAGE_HEADER_SIZE - IMAGE_VERSION_OFFSET);
+  std::memset(run_.target_image.header + IMAGE_VERSION_OFFSET, 'x', IMAGE_HEADER_SIZE - IMAGE_VERSION_OFFSET);
   run(IDD_CONFIRM, confirm_dialog_proc, {2});
   EXPECT_EQ(state().title, "Confirm Upgrade to Ver. " + std::string(36, 'x'));
 }
 
 TEST_F(SequenceDialogs, SuccessNamesTheDeviceAndItsNewVersion) {
-  copy_text(device_address_text, sizeof device_address_text, "10.1.0.13");
-  copy_text(device_info.software_version, sizeof device_info.software_version, "3.2.1");
+  copy_text(run_.device_address_text, sizeof run_.device_address_text, "10.1.0.13");
+  copy_text(run_.device_info.software_version, sizeof run_.device_info.software_version, "3.2.1");
   run(IDD_SUCCESS, success_dialog_proc, {1});
   EXPECT_EQ(state().title, "QOR@10.1.0.13 Upgrade Successful!");
   EXPECT_EQ(text(IDC_MAIN_TEXT), "Your QOR has been successfully\r\nupgraded to the version shown\r\nbelow.");
-  EXPECT_EQ(text(IDC_SOFTWARE_VERSION), "3.2.1");
+  EXPECT_EQ(text(success_ids::VERSION), "3.2.1");
   EXPECT_EQ(state().focus, IDOK);
 }
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "app/process.h"
+#include "base/process.h"
 
 namespace qor {
 namespace {

@@ -1,0 +1,39 @@
+// A run record as the sequence dialogs see it after start-up, and the fake toolkit they draw with.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "base/run.h"
+#include "base/text.h"
+#include "tests/support/fake_toolkit.h"
+
+namespace qor::test {
+
+inline void set_image_version(FirmwareImage& image, const char* version) {
+  std::memset(image.header + IMAGE_VERSION_OFFSET, 0, IMAGE_HEADER_SIZE - IMAGE_VERSION_OFFSET);
+  copy_text(reinterpret_cast<char*>(image.header + IMAGE_VERSION_OFFSET), IMAGE_HEADER_SIZE - IMAGE_VERSION_OFFSET,
+            version);
+}
+
+class DialogTest : public ::testing::Test {
+ protected:
+  DialogTest() {
+    copy_text(run_.product_display_name, sizeof run_.product_display_name, "QOR-4710");
+    set_image_version(run_.target_image, "3.2.1");
+    set_image_version(run_.transition_image, "3.0.5");
+    run_.local_addresses[0] = 0xC0A80114;  // 192.168.1.20
+    run_.local_addresses[1] = 0x0A000005;  // 10.0.0.5
+  }
+
+  // Runs a modal dialog of the run.
+  std::intptr_t dialog(int template_id, DialogProc proc) {
+    return toolkit().dialog_box(template_id, proc, reinterpret_cast<std::intptr_t>(&run_));
+  }
+
+  ScopedFakeToolkit fake_;
+  UpgradeRun run_;
+};
+
+}  // namespace qor::test
