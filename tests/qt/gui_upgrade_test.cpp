@@ -13,9 +13,8 @@
 #include <chrono>
 #include <future>
 
-#include "app/process.h"
-#include "app/timing.h"
 #include "app/upgrade.h"
+#include "base/process.h"
 #include "front/qt/ip_address_edit.h"
 #include "front/qt/qt_toolkit.h"
 #include "tests/support/fake_toolkit.h"
@@ -76,8 +75,8 @@ void GuiUpgradeTest::upgrades_the_simulated_device() {
 
   // The settling wait is shortened to 3 s: longer than the simulated flash, so the first status read
   // after it finds the device back.
-  const Timing saved = timing;
-  timing.settle_steps = 94;
+  static UpgradeRun run;
+  run.timing.settle_steps = 94;
   QApplication::setQuitOnLastWindowClosed(false);
   QtToolkit gui;
   set_toolkit(&gui.manager());
@@ -85,7 +84,7 @@ void GuiUpgradeTest::upgrades_the_simulated_device() {
 
   auto upgrade = std::async(std::launch::async, [] {
     try {
-      upgrade_main(0, StartupOptions{true});
+      upgrade_main(run, StartupOptions{true});
     } catch (const ProcessExit&) {
     }
   });
@@ -96,7 +95,7 @@ void GuiUpgradeTest::upgrades_the_simulated_device() {
 
   QtDialog* address = wait_dialog(IDD_ADDRESS);
   QVERIFY(address);
-  auto* field = qobject_cast<IpAddressEdit*>(address->control(IDC_ADDRESS));
+  auto* field = qobject_cast<IpAddressEdit*>(address->control(address_ids::ADDRESS));
   QTRY_COMPARE(QApplication::focusWidget(), field->field(0));
   for (QChar c : QString::fromLatin1(DEVICE))
     QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
@@ -104,24 +103,25 @@ void GuiUpgradeTest::upgrades_the_simulated_device() {
 
   QtDialog* confirm = wait_dialog(IDD_CONFIRM);
   QVERIFY(confirm);
-  QCOMPARE(qobject_cast<QLineEdit*>(confirm->control(1004))->text(), QStringLiteral("3.0.0"));
+  QCOMPARE(qobject_cast<QLineEdit*>(confirm->control(confirm_ids::SOFTWARE_VERSION))->text(), QStringLiteral("3.0.0"));
   click(confirm, IDOK);
 
   QVERIFY(wait_dialog(IDD_UPLOAD));
   QtDialog* success = wait_dialog(IDD_SUCCESS, 60000);
   QVERIFY(success);
   QCOMPARE(success->windowTitle(), QStringLiteral("QOR@127.0.0.30 Upgrade Successful!"));
-  QCOMPARE(qobject_cast<QLineEdit*>(success->control(1004))->text(), QStringLiteral("3.2.1"));
+  QCOMPARE(qobject_cast<QLineEdit*>(success->control(success_ids::VERSION))->text(), QStringLiteral("3.2.1"));
   click(success, IDOK);
 
   QTRY_VERIFY_WITH_TIMEOUT(trap.ended(), 10000);
   QCOMPARE(trap.code(), 0);
+  QCOMPARE(run.outcome.load(), Outcome::upgraded);
+  QVERIFY(gui.manager().unknown_controls().empty());
   QVERIFY(upgrade.wait_for(10s) == std::future_status::ready);
   QVERIFY(device.waitForFinished(30000));
   QCOMPARE(device.exitCode(), 0);  // the image arrived whole, with a valid header
 
   set_toolkit(nullptr);
-  timing = saved;
 }
 
 }  // namespace qor::qt::test

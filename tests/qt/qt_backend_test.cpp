@@ -16,9 +16,9 @@
 #include <future>
 #include <vector>
 
-#include "app/firmware.h"
-#include "app/globals.h"
 #include "app/upgrade.h"
+#include "base/run.h"
+#include "base/text.h"
 #include "front/qt/ip_address_edit.h"
 #include "tests/qt/sample_dialogs.h"
 #include "ui/dialog_templates.h"
@@ -68,7 +68,9 @@ void type_keys(const QString& keys) {
 class ModalRun {
  public:
   ModalRun(int template_id, DialogProc proc)
-      : result_(std::async(std::launch::async, [=] { return toolkit().dialog_box(template_id, proc); })) {}
+      : result_(std::async(std::launch::async, [=] {
+          return toolkit().dialog_box(template_id, proc, reinterpret_cast<std::intptr_t>(&sample_run()));
+        })) {}
   template <class F>
   explicit ModalRun(F body) : result_(std::async(std::launch::async, body)) {}
   ~ModalRun() {
@@ -132,11 +134,12 @@ void QtBackendTest::initTestCase() {
 void QtBackendTest::init() {
   // What an earlier test closed may still be on its way off the screen.
   QTRY_VERIFY(!any_window_visible());
-  set_sample_values();
-  phone_variant = 0;
-  upgrade_stage.store(1);
-  device_address = 0;
-  local_address = 0;
+  UpgradeRun& run = sample_run();
+  run.phone_variant = 0;
+  run.upgrade_stage.store(1);
+  run.device_address = 0;
+  run.local_address = 0;
+  copy_text(run.device_address_text, sizeof run.device_address_text, "192.168.100.200");
   commands_seen.clear();
 }
 
@@ -155,17 +158,17 @@ void QtBackendTest::address_typed_and_confirmed_from_another_thread() {
   ModalRun result(IDD_ADDRESS, address_dialog_proc);
   QtDialog* d = wait_dialog(IDD_ADDRESS);
   QVERIFY(d);
-  auto* address = child<IpAddressEdit>(d, IDC_ADDRESS);
+  auto* address = child<IpAddressEdit>(d, address_ids::ADDRESS);
   QTRY_COMPARE(QApplication::focusWidget(), address->field(0));
   type_keys(QStringLiteral("10.1.0.13"));
   QCOMPARE(address->text(), QStringLiteral("10.1.0.13"));
-  QTest::keyClick(child<QComboBox>(d, IDC_LOCAL_ADDRESSES), Qt::Key_Down);
+  QTest::keyClick(child<QComboBox>(d, address_ids::LOCAL_ADDRESSES), Qt::Key_Down);
   QTest::mouseClick(child<QPushButton>(d, IDOK), Qt::LeftButton);
   QTRY_VERIFY(result.ready());
   QCOMPARE(result.get(), std::intptr_t{1});
-  QCOMPARE(device_address, 0x0A01000Du);
-  QCOMPARE(QString::fromLatin1(device_address_text), QStringLiteral("10.1.0.13"));
-  QCOMPARE(local_address, 0x0A000005u);  // the second item of the list
+  QCOMPARE(sample_run().device_address, 0x0A01000Du);
+  QCOMPARE(QString::fromLatin1(sample_run().device_address_text), QStringLiteral("10.1.0.13"));
+  QCOMPARE(sample_run().local_address, 0x0A000005u);  // the second item of the list
   QTRY_VERIFY(visible_dialog(IDD_ADDRESS) == nullptr);
 }
 
@@ -173,20 +176,20 @@ void QtBackendTest::enter_in_the_address_presses_ok() {
   ModalRun result(IDD_ADDRESS, address_dialog_proc);
   QtDialog* d = wait_dialog(IDD_ADDRESS);
   QVERIFY(d);
-  QTRY_COMPARE(QApplication::focusWidget(), child<IpAddressEdit>(d, IDC_ADDRESS)->field(0));
+  QTRY_COMPARE(QApplication::focusWidget(), child<IpAddressEdit>(d, address_ids::ADDRESS)->field(0));
   type_keys(QStringLiteral("192.168.1.2"));
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
   QTRY_VERIFY(result.ready());
   QCOMPARE(result.get(), std::intptr_t{1});
-  QCOMPARE(device_address, 0xC0A80102u);
-  QCOMPARE(local_address, 0xC0A80114u);  // the first item, selected when the dialog opened
+  QCOMPARE(sample_run().device_address, 0xC0A80102u);
+  QCOMPARE(sample_run().local_address, 0xC0A80114u);  // the first item, selected when the dialog opened
 }
 
 void QtBackendTest::invalid_address_keeps_the_dialog_open_under_its_own_box() {
   ModalRun result(IDD_ADDRESS, address_dialog_proc);
   QtDialog* d = wait_dialog(IDD_ADDRESS);
   QVERIFY(d);
-  auto* address = child<IpAddressEdit>(d, IDC_ADDRESS);
+  auto* address = child<IpAddressEdit>(d, address_ids::ADDRESS);
   QTRY_COMPARE(QApplication::focusWidget(), address->field(0));
   type_keys(QStringLiteral("10.1..13"));  // the third field left empty
   QTest::mouseClick(child<QPushButton>(d, IDOK), Qt::LeftButton);
@@ -201,7 +204,7 @@ void QtBackendTest::invalid_address_keeps_the_dialog_open_under_its_own_box() {
   QTRY_COMPARE(QApplication::focusWidget(), address->field(0));
   QVERIFY(d->isVisible());
   QVERIFY(!result.ready());
-  QCOMPARE(device_address, 0u);
+  QCOMPARE(sample_run().device_address, 0u);
   QTest::mouseClick(child<QPushButton>(d, IDCANCEL), Qt::LeftButton);
   QTRY_VERIFY(result.ready());
   QCOMPARE(result.get(), std::intptr_t{0});
@@ -351,22 +354,22 @@ void QtBackendTest::every_kind_of_control_is_drawn() {
     QCOMPARE(pictures.size(), qsizetype{1});
     QCOMPARE(pictures.front()->pixmap().size(), QSize(32, 32));
   }
-  auto* help = child<QPlainTextEdit>(address, IDC_ADDRESS_HELP);
+  auto* help = child<QPlainTextEdit>(address, address_ids::HELP);
   QCOMPARE(help->lineWrapMode(), QPlainTextEdit::NoWrap);
   QVERIFY(help->isReadOnly());
   QVERIFY(!help->toPlainText().contains(QLatin1Char('\r')));
   QCOMPARE(help->document()->blockCount(), 7);  // one block per line of the text
-  QCOMPARE(child<QLineEdit>(password, 1005)->echoMode(), QLineEdit::Password);
-  QCOMPARE(child<QLineEdit>(password, 1003)->text(), QStringLiteral("admin"));
-  QCOMPARE(child<QComboBox>(address, IDC_LOCAL_ADDRESSES)->currentText(), QStringLiteral("192.168.1.20"));
+  QCOMPARE(child<QLineEdit>(password, password_ids::PASSWORD)->echoMode(), QLineEdit::Password);
+  QCOMPARE(child<QLineEdit>(password, password_ids::USERNAME)->text(), QStringLiteral("admin"));
+  QCOMPARE(child<QComboBox>(address, address_ids::LOCAL_ADDRESSES)->currentText(), QStringLiteral("192.168.1.20"));
   for (QLabel* l : password->findChildren<QLabel*>()) {
     QVERIFY(l->alignment() & Qt::AlignRight);  // "User" and "Password"
   }
   // Typing into an edit reaches the window's state as it happens.
-  QTest::keyClick(child<QLineEdit>(password, 1005), Qt::Key_End);
-  QTest::keyClicks(child<QLineEdit>(password, 1005), QStringLiteral("!"));
+  QTest::keyClick(child<QLineEdit>(password, password_ids::PASSWORD), Qt::Key_End);
+  QTest::keyClicks(child<QLineEdit>(password, password_ids::PASSWORD), QStringLiteral("!"));
   char typed[32];
-  toolkit().get_item_text(password->handle(), 1005, typed, sizeof typed);
+  toolkit().get_item_text(password->handle(), password_ids::PASSWORD, typed, sizeof typed);
   QCOMPARE(QString::fromLatin1(typed), QStringLiteral("secret!"));
   for (Window w : windows)
     gui_->manager().destroy_window(w);
@@ -384,7 +387,7 @@ void QtBackendTest::sample_texts_fit_their_boxes() {
   // The check itself sees a line that runs out of its box.
   Window success = windows.back();
   QCOMPARE(gui_->view().dialog(success)->objectName(), QStringLiteral("dialog_111"));
-  gui_->manager().set_item_text(success, IDC_MAIN_TEXT,
+  gui_->manager().set_item_text(success, success_ids::TEXT,
                                 "Your QOR has been successfully upgraded to the version");
   QTRY_COMPARE(fit_problems(*gui_->view().dialog(success)).size(), qsizetype{1});
   for (Window w : windows)
@@ -394,7 +397,8 @@ void QtBackendTest::sample_texts_fit_their_boxes() {
 // The program's own start, on a thread of its own as main() runs it: the warning and the address
 // dialog appear through Qt, and declining the address ends the run without a message.
 void QtBackendTest::upgrade_start_runs_its_dialogs_through_qt() {
-  ModalRun run([] { return static_cast<std::intptr_t>(upgrade_main(0, StartupOptions{true})); });
+  static UpgradeRun upgrade;
+  ModalRun run([] { return static_cast<std::intptr_t>(upgrade_main(upgrade, StartupOptions{true})); });
   QtDialog* warning = wait_dialog(IDD_WARNING);
   QVERIFY(warning);
   QCOMPARE(warning->windowTitle(), QStringLiteral("QOR-4710 Firmware Upgrade"));
@@ -402,10 +406,11 @@ void QtBackendTest::upgrade_start_runs_its_dialogs_through_qt() {
   QTest::mouseClick(child<QPushButton>(warning, IDOK), Qt::LeftButton);
   QtDialog* address = wait_dialog(IDD_ADDRESS);
   QVERIFY(address);
-  QCOMPARE(child<QLineEdit>(address, IDC_VERSION)->text(), QStringLiteral("Version 3.2.1"));
+  QCOMPARE(child<QLineEdit>(address, address_ids::VERSION)->text(), QStringLiteral("Version 3.2.1"));
   QTest::mouseClick(child<QPushButton>(address, IDCANCEL), Qt::LeftButton);
   QTRY_VERIFY(run.ready());
   QCOMPARE(run.get(), std::intptr_t{0});
+  QCOMPARE(upgrade.outcome.load(), Outcome::declined);
   QVERIFY(visible_box() == nullptr);
 }
 

@@ -5,7 +5,7 @@
 #include <QDir>
 #include <QTextStream>
 
-#include "app/process.h"
+#include "base/process.h"
 #include "tests/qt/sample_dialogs.h"
 #include "ui/toolkit.h"
 
@@ -17,7 +17,6 @@ int main(int argc, char** argv) {
 
   qor::qt::QtToolkit gui;
   qor::set_toolkit(&gui.manager());
-  qor::qt::test::set_sample_values();
   std::vector<qor::Window> windows = qor::qt::test::open_sample_dialogs(gui);
 
   QTextStream out(stdout);

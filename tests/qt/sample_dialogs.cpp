@@ -11,13 +11,11 @@
 #include <cstring>
 #include <thread>
 
-#include "app/firmware.h"
-#include "app/globals.h"
-#include "http/request_runner.h"
-#include "tftp/tftp_listener.h"
+#include "base/text.h"
 #include "ui/dialog_templates.h"
 #include "ui/dialogs.h"
 #include "ui/error_box.h"
+#include "ui/texts.h"
 
 namespace qor::qt::test {
 
@@ -25,10 +23,10 @@ namespace {
 
 std::intptr_t sample_password_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
   if (message != MSG_INITDIALOG) return 0;
-  toolkit().set_item_text(w, IDC_MAIN_TEXT, PASSWORD_HELP_TEXT);
-  toolkit().set_item_text(w, 1003, "admin");
-  toolkit().set_item_text(w, 1005, "secret");
-  toolkit().set_focus(w, 1005);
+  toolkit().set_item_text(w, password_ids::HELP, texts::PASSWORD_HELP);
+  toolkit().set_item_text(w, password_ids::USERNAME, "admin");
+  toolkit().set_item_text(w, password_ids::PASSWORD, "secret");
+  toolkit().set_focus(w, password_ids::PASSWORD);
   center_window(w);
   return 0;
 }
@@ -44,7 +42,7 @@ std::intptr_t sample_connecting_proc(Window w, unsigned message, std::uintptr_t,
 
 std::intptr_t sample_waiting_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
   if (message != MSG_INITDIALOG) return 0;
-  toolkit().set_item_text(w, 1022, WAITING_HELP_TEXT);
+  toolkit().set_item_text(w, waiting_ids::TEXT, texts::WAITING_HELP);
   toolkit().progress_range(w, IDC_PROGRESS, 0, 1000);
   toolkit().progress_pos(w, IDC_PROGRESS, 300);
   center_window(w);
@@ -66,23 +64,25 @@ void set_version(FirmwareImage& image, const char* version) {
 }
 
 Window open_one(QtToolkit& gui, int id) {
+  UpgradeRun& run = sample_run();
+  const auto record = reinterpret_cast<std::intptr_t>(&run);
   switch (id) {
     case IDD_WARNING:
-      return gui.manager().create_dialog(id, warning_dialog_proc);
+      return gui.manager().create_dialog(id, warning_dialog_proc, record);
     case IDD_ADDRESS:
     case IDD_ADDRESS_PHONE: {
-      phone_variant = id == IDD_ADDRESS_PHONE ? 1 : 0;
-      Window w = gui.manager().create_dialog(id, address_dialog_proc);
-      gui.manager().set_item_text(w, IDC_ADDRESS, "10.1.0.13");
-      phone_variant = 0;
+      run.phone_variant = id == IDD_ADDRESS_PHONE ? 1 : 0;
+      Window w = gui.manager().create_dialog(id, address_dialog_proc, record);
+      gui.manager().set_item_text(w, address_ids::ADDRESS, "10.1.0.13");
+      run.phone_variant = 0;
       return w;
     }
     case IDD_CONFIRM:
     case IDD_CONFIRM_TRANSITION:
-      upgrade_stage.store(id == IDD_CONFIRM ? 1 : 0);
-      return gui.manager().create_dialog(id, confirm_dialog_proc);
+      run.upgrade_stage.store(id == IDD_CONFIRM ? 1 : 0);
+      return gui.manager().create_dialog(id, confirm_dialog_proc, record);
     case IDD_SUCCESS:
-      return gui.manager().create_dialog(id, success_dialog_proc);
+      return gui.manager().create_dialog(id, success_dialog_proc, record);
     case IDD_PASSWORD:
       return gui.manager().create_dialog(id, sample_password_proc);
     case IDD_CONNECTING:
@@ -143,26 +143,32 @@ void check_single(const QWidget* w, const QString& text, int padding, QStringLis
 
 }  // namespace
 
-void set_sample_values() {
-  copy_text(product_display_name, sizeof product_display_name, "QOR-3300/6600");
-  set_version(target_image, "3.2.1");
-  set_version(transition_image, "3.0.5");
-  std::memset(local_addresses, 0, sizeof local_addresses);
-  local_addresses[0] = 0xC0A80114;
-  local_addresses[1] = 0x0A000005;
-  copy_text(device_address_text, sizeof device_address_text, "192.168.100.200");
-  copy_text(device_info.serial_number, sizeof device_info.serial_number, "FM502BA12345");
-  copy_text(device_info.mac_address, sizeof device_info.mac_address, "00:0E:08:12:34:56");
-  copy_text(device_info.software_version, sizeof device_info.software_version, "3.1.7(GYa)");
-  copy_text(device_info.hardware_version, sizeof device_info.hardware_version, "3.1.1(c)");
-  copy_text(device_info.product_name, sizeof device_info.product_name, "QOR4710");
+UpgradeRun& sample_run() {
+  static UpgradeRun run;
+  static bool filled = [] {
+    copy_text(run.product_display_name, sizeof run.product_display_name, "QOR-3300/6600");
+    set_version(run.target_image, "3.2.1");
+    set_version(run.transition_image, "3.0.5");
+    run.local_addresses[0] = 0xC0A80114;
+    run.local_addresses[1] = 0x0A000005;
+    copy_text(run.device_address_text, sizeof run.device_address_text, "192.168.100.200");
+    DeviceInfo& info = run.device_info;
+    copy_text(info.serial_number, sizeof info.serial_number, "FM502BA12345");
+    copy_text(info.mac_address, sizeof info.mac_address, "00:0E:08:12:34:56");
+    copy_text(info.software_version, sizeof info.software_version, "3.1.7(GYa)");
+    copy_text(info.hardware_version, sizeof info.hardware_version, "3.1.1(c)");
+    copy_text(info.product_name, sizeof info.product_name, "QOR4710");
+    return true;
+  }();
+  (void)filled;
+  return run;
 }
 
 std::vector<Window> open_sample_dialogs(QtToolkit& gui) {
   std::vector<Window> windows;
   for (const DialogTemplate& t : all_dialog_templates())
     windows.push_back(open_one(gui, t.id));
-  upgrade_stage.store(1);
+  sample_run().upgrade_stage.store(1);
   // Everything was posted to this thread's event loop; let it run until every window is on screen.
   for (int round = 0; round < 200; ++round) {
     QApplication::processEvents();

@@ -6,12 +6,13 @@
 
 #include <vector>
 
+#include "base/run.h"
 #include "front/qt/qt_toolkit.h"
 
 namespace qor::qt::test {
 
-// Fills the process-wide values the dialogs show with typical ones (product, versions, device data).
-void set_sample_values();
+// A run record with typical values (product, versions, device data) for the dialogs to show.
+UpgradeRun& sample_run();
 
 // Opens every template as a modeless window owned by the calling (GUI) thread, filled the way the
 // program fills it, and waits until Qt has drawn them all. Returns the windows in template order.
