@@ -32,7 +32,8 @@ bool stage_failure(Outcome outcome) {
 Outcome start_tftp_listener(UpgradeRun& run, std::uint16_t& port) {
   std::unique_ptr<TftpListener> listener(new (std::nothrow) TftpListener{});
   if (!listener) return Outcome::listener_alloc_failed;
-  if (Outcome failed = open_tftp_listener(run.local_address, *listener); failed != Outcome::none) return failed;
+  if (Outcome failed = open_tftp_listener(run.local_address, *listener); failed != Outcome::none)
+    return failed;
   port = listener->port;
   try {
     // The record lives with the thread, which ends only with the run.
@@ -60,7 +61,8 @@ void tftp_listener_thread(UpgradeRun& run, TftpListener& listener) {
   }
 }
 
-Outcome run_settling_wait(Window window, const bool& cancelled, const char* stage_name, const UpgradeRun& run) {
+Outcome run_settling_wait(Window window, const bool& cancelled, const char* stage_name,
+                          const UpgradeRun& run) {
   const Timing& timing = run.timing;
   const unsigned shift = std::clamp(timing.settle_shift, 1u, 31u);
   const std::uint32_t steps = timing.settle_steps;
@@ -82,14 +84,14 @@ Outcome run_settling_wait(Window window, const bool& cancelled, const char* stag
   }
 }
 
-Outcome verify_upgrade(UpgradeRun& run, std::uint32_t local_addr, std::uint32_t device, const FirmwareImage& image,
-                       std::int32_t stage) {
+Outcome verify_upgrade(UpgradeRun& run, std::uint32_t local_addr, std::uint32_t device,
+                       const FirmwareImage& image, std::int32_t stage) {
   // A page without the version label leaves the version read before: the comparison is made with that.
   DeviceInfo info = run.device_info;
   RequestResult result;
   for (unsigned attempt = 0; attempt < run.timing.verify_attempts && result.received <= 0; ++attempt) {
-    result = run_device_request(run, {local_addr, HTTP_BIND_PORT_BASE, device, DEVICE_HTTP_PORT, STATUS_PAGE_PATH},
-                                info);
+    result = run_device_request(
+        run, {local_addr, HTTP_BIND_PORT_BASE, device, DEVICE_HTTP_PORT, STATUS_PAGE_PATH}, info);
     if (result.failure != Outcome::none) return result.failure;
   }
   if (result.received <= 0) return Outcome::no_response;
@@ -109,12 +111,13 @@ Outcome run_tftp_session(UpgradeRun& run, TftpListener& listener, const TftpRequ
   const std::int32_t stage = run.upgrade_stage.load();
   const FirmwareImage& image = stage != 0 ? run.target_image : run.transition_image;
   const char* stage_name = stage != 0 ? texts::TARGET_STAGE : texts::TRANSITION_STAGE;
-  init_tftp_session(*session, listener.sock.get(), listener.local_addr, requester.address, requester.port, image.size,
-                    run.timing.max_intervals);
+  init_tftp_session(*session, listener.sock.get(), listener.local_addr, requester.address, requester.port,
+                    image.size, run.timing.max_intervals);
 
   // The upload window stays from the first packet to the end of the settling wait.
   TransferWindowState window_state;
-  Window window = toolkit().create_dialog(IDD_UPLOAD, transfer_dialog_proc, reinterpret_cast<std::intptr_t>(&window_state));
+  Window window = toolkit().create_dialog(IDD_UPLOAD, transfer_dialog_proc,
+                                          reinterpret_cast<std::intptr_t>(&window_state));
   toolkit().progress_range(window, IDC_PROGRESS, 0, static_cast<int>(session->block_count & 0xFFFF));
   const UploadView view{window, &window_state, stage_name, run.device_address_text};
   const Outcome transfer = run_transfer(*session, image.data, view, run.timing);

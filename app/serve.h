@@ -25,10 +25,11 @@ Outcome run_tftp_session(UpgradeRun& run, TftpListener& listener, const TftpRequ
 
 // The fixed wait while the device writes its flash, counted on the wrapping millisecond clock in the
 // upload window. user_abort when the window was cancelled.
-Outcome run_settling_wait(Window window, const bool& cancelled, const char* stage_name, const UpgradeRun& run);
+Outcome run_settling_wait(Window window, const bool& cancelled, const char* stage_name,
+                          const UpgradeRun& run);
 
 // Reads the status page of the device that fetched `image` and compares the version it reports.
-Outcome verify_upgrade(UpgradeRun& run, std::uint32_t local_addr, std::uint32_t device, const FirmwareImage& image,
-                       std::int32_t stage);
+Outcome verify_upgrade(UpgradeRun& run, std::uint32_t local_addr, std::uint32_t device,
+                       const FirmwareImage& image, std::int32_t stage);
 
 }  // namespace qor

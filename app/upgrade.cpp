@@ -22,7 +22,8 @@ namespace {
 
 RequestResult device_request(UpgradeRun& run, const SequenceOperations& ops, const char* path) {
   return ops.run_device_request(
-      run, {run.local_address, HTTP_BIND_PORT_BASE, run.device_address, DEVICE_HTTP_PORT, path}, run.device_info);
+      run, {run.local_address, HTTP_BIND_PORT_BASE, run.device_address, DEVICE_HTTP_PORT, path},
+      run.device_info);
 }
 
 // The reply to an upgrade request is not looked at: the listener keeps waiting for the device whatever
@@ -32,11 +33,12 @@ Outcome send_upgrade_trigger(UpgradeRun& run, const SequenceOperations& ops, std
   run.tftp_filename.get(filename, sizeof filename);
   char path[256];
   std::uint32_t a = run.local_address;
-  std::snprintf(path, sizeof path, texts::UPGRADE_PATH_FORMAT, (a >> 24) & 0xFF, (a >> 16) & 0xFF, (a >> 8) & 0xFF,
-                a & 0xFF, static_cast<unsigned>(port), filename);
+  std::snprintf(path, sizeof path, texts::UPGRADE_PATH_FORMAT, (a >> 24) & 0xFF, (a >> 16) & 0xFF,
+                (a >> 8) & 0xFF, a & 0xFF, static_cast<unsigned>(port), filename);
   DeviceInfo ignored = run.device_info;
-  return ops.run_device_request(run, {run.local_address, HTTP_BIND_PORT_BASE, run.device_address, DEVICE_HTTP_PORT, path},
-                                ignored)
+  return ops
+      .run_device_request(
+          run, {run.local_address, HTTP_BIND_PORT_BASE, run.device_address, DEVICE_HTTP_PORT, path}, ignored)
       .failure;
 }
 
@@ -88,7 +90,8 @@ void decide_upgrade_stage(UpgradeRun& run) {
 Outcome run_upgrade_sequence(UpgradeRun& run, const SequenceOperations& ops) {
   Toolkit& tk = toolkit();
   if (tk.dialog_box(IDD_WARNING, warning_dialog_proc, record(run)) == 0) return Outcome::declined;
-  if (tk.dialog_box(run.phone_variant ? IDD_ADDRESS_PHONE : IDD_ADDRESS, address_dialog_proc, record(run)) == 0)
+  if (tk.dialog_box(run.phone_variant ? IDD_ADDRESS_PHONE : IDD_ADDRESS, address_dialog_proc, record(run)) ==
+      0)
     return Outcome::declined;
 
   RequestResult status = device_request(run, ops, STATUS_PAGE_PATH);
@@ -114,7 +117,8 @@ Outcome run_upgrade_sequence(UpgradeRun& run, const SequenceOperations& ops) {
     }
     char name[128];
     // Our C library's rand() goes past 32767; the names keep to at most four hex digits.
-    std::snprintf(name, sizeof name, texts::TFTP_FILENAME_FORMAT, static_cast<unsigned>(std::rand() & 0x7FFF), 1);
+    std::snprintf(name, sizeof name, texts::TFTP_FILENAME_FORMAT, static_cast<unsigned>(std::rand() & 0x7FFF),
+                  1);
     run.tftp_filename.set(name);
     if (Outcome failed = send_upgrade_trigger(run, ops, port); failed != Outcome::none) return failed;
   }

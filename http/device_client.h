@@ -49,7 +49,8 @@ RequestResult fetch_device_page(const RequestJob& job, char* reply_buffer, std::
 // INVALID_SOCKET_HANDLE when it cannot be had, with `failure` set when no socket could be made or bound
 // (a refused or failed connect leaves it as it is).
 SocketHandle open_device_connection(std::uint32_t bind_address, std::uint16_t bind_port_base,
-                                    std::uint32_t remote_address, std::uint16_t remote_port, Outcome& failure);
+                                    std::uint32_t remote_address, std::uint16_t remote_port,
+                                    Outcome& failure);
 
 // One of the REPLY_* codes; a 401 with a usable challenge stores it in `state`.
 int classify_reply_status(const char* reply, DigestState& state);

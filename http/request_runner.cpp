@@ -47,7 +47,8 @@ struct ConnectingWindow {
   Window window;
   explicit ConnectingWindow(const char* address_text)
       : state{address_text},
-        window(toolkit().create_dialog(IDD_CONNECTING, connecting_dialog_proc, reinterpret_cast<std::intptr_t>(&state))) {}
+        window(toolkit().create_dialog(IDD_CONNECTING, connecting_dialog_proc,
+                                       reinterpret_cast<std::intptr_t>(&state))) {}
   ~ConnectingWindow() {
     if (window != Window::none && !state.cancelled) toolkit().destroy_window(window);
   }
@@ -112,14 +113,15 @@ RequestResult run_device_request(UpgradeRun& run, const RequestJob& job, DeviceI
       quick_repeats = 1;
       continue;
     }
-    if (toolkit().dialog_box(IDD_PASSWORD, password_dialog_proc, reinterpret_cast<std::intptr_t>(run.digest.get())) !=
-        IDOK)
+    if (toolkit().dialog_box(IDD_PASSWORD, password_dialog_proc,
+                             reinterpret_cast<std::intptr_t>(run.digest.get())) != IDOK)
       return {Outcome::user_abort, 0};
     quick_repeats = 0;
   }
 }
 
-std::intptr_t connecting_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
+std::intptr_t connecting_dialog_proc(Window window, unsigned message, std::uintptr_t wparam,
+                                     std::intptr_t lparam) {
   auto& state = dialog_record<ConnectingState>(window, message, lparam);
   if (message == MSG_INITDIALOG) {
     char title[80];
@@ -139,7 +141,8 @@ std::intptr_t connecting_dialog_proc(Window window, unsigned message, std::uintp
   return 0;
 }
 
-std::intptr_t password_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
+std::intptr_t password_dialog_proc(Window window, unsigned message, std::uintptr_t wparam,
+                                   std::intptr_t lparam) {
   auto& digest = dialog_record<SharedDigest>(window, message, lparam);
   if (message == MSG_INITDIALOG) {
     toolkit().set_item_text(window, password_ids::HELP, texts::PASSWORD_HELP);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "base/process.h"
 #include "base/trace.h"
 #include "tftp/tftp_packet.h"
 #include "tftp/tftp_session.h"
@@ -69,7 +70,8 @@ void trace_other_opcode(unsigned opcode) {
 
 }  // namespace
 
-bool accept_listener_datagram(const unsigned char* datagram, std::size_t length, const TftpFilename& expected) {
+bool accept_listener_datagram(const unsigned char* datagram, std::size_t length,
+                              const TftpFilename& expected) {
   if (length < 2) return false;
   unsigned opcode = get_u16_be(datagram);
   if (opcode == TFTP_RRQ) return is_our_request(datagram, length, expected);
@@ -81,7 +83,8 @@ Outcome open_tftp_listener(std::uint32_t local_addr, TftpListener& listener) {
   listener.sock = Socket(open_udp_socket());
   if (!listener.sock.valid()) return Outcome::listener_socket_failed;
   int attempt = 0;
-  while (!bind_socket(listener.sock.get(), local_addr, static_cast<std::uint16_t>(TFTP_FIRST_PORT + attempt))) {
+  while (
+      !bind_socket(listener.sock.get(), local_addr, static_cast<std::uint16_t>(TFTP_FIRST_PORT + attempt))) {
     if (++attempt == TFTP_PORT_ATTEMPTS) return Outcome::listener_bind_failed;
   }
   listener.local_addr = local_addr;
@@ -92,7 +95,8 @@ Outcome open_tftp_listener(std::uint32_t local_addr, TftpListener& listener) {
 Outcome wait_for_read_request(TftpListener& listener, const TftpFilename& expected, bool explain,
                               const Timing& timing, TftpRequester& requester) {
   WaitState w{Window::none, {}, 0, Clock::now()};
-  w.window = toolkit().create_dialog(IDD_WAITING, transfer_dialog_proc, reinterpret_cast<std::intptr_t>(&w.window_state));
+  w.window = toolkit().create_dialog(IDD_WAITING, transfer_dialog_proc,
+                                     reinterpret_cast<std::intptr_t>(&w.window_state));
   toolkit().progress_range(w.window, waiting_ids::BAR, 0, WAITING_PROGRESS_STEPS);
   toolkit().progress_pos(w.window, waiting_ids::BAR, 0);
   if (explain) toolkit().set_item_text(w.window, waiting_ids::TEXT, texts::WAITING_HELP);
@@ -100,6 +104,7 @@ Outcome wait_for_read_request(TftpListener& listener, const TftpFilename& expect
   set_nonblocking(sock);
   for (;;) {
     if (w.window_state.cancelled) return Outcome::user_abort;
+    if (process_ending()) end_process(0);  // another thread ended the run: this one must not outlive it
     std::uint32_t from = 0;
     std::uint16_t port = 0;
     long n = receive_datagram(sock, listener.rx_buffer, sizeof listener.rx_buffer, from, port);

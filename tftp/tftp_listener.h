@@ -37,7 +37,8 @@ Outcome open_tftp_listener(std::uint32_t local_addr, TftpListener& listener);
 
 // What the listener makes of one datagram as read: true for a read request that names `expected`
 // (terminator included); anything else leaves a trace line at most and is never answered.
-bool accept_listener_datagram(const unsigned char* datagram, std::size_t length, const TftpFilename& expected);
+bool accept_listener_datagram(const unsigned char* datagram, std::size_t length,
+                              const TftpFilename& expected);
 
 // Shows the waiting window (dialog 114; its explanation only when `explain`), polls the socket until a
 // read request names `expected` and destroys the window again. Outcome::none with the requester, or

@@ -51,8 +51,8 @@ void perform(Transfer& t, TransferAction action, bool again) {
     if (again) debug_trace("ReSend option ack\n");
     send_option_ack(s.sock, s.packet, t.peer, s.image_size);
   } else if (action == TransferAction::send_block) {
-    send_data_block(s.sock, s.packet, block_payload(s, t.image), static_cast<std::size_t>(s.block_len), s.next_block,
-                    t.peer);
+    send_data_block(s.sock, s.packet, block_payload(s, t.image), static_cast<std::size_t>(s.block_len),
+                    s.next_block, t.peer);
     if (again)
       debug_trace("ReSend block %d\n", static_cast<int>(s.next_block));
     else
@@ -68,8 +68,9 @@ void show_upload_progress(const Transfer& t) {
   if (t.view.window == Window::none) return;
   toolkit().progress_pos(t.view.window, IDC_PROGRESS, static_cast<int>(t.s.next_block));
   char title[192];
-  std::snprintf(title, sizeof title, texts::UPLOADING_TITLE_FORMAT, t.view.stage_name, t.view.device_address_text,
-                static_cast<int>(t.s.acked_bytes), static_cast<int>(t.s.image_size));
+  std::snprintf(title, sizeof title, texts::UPLOADING_TITLE_FORMAT, t.view.stage_name,
+                t.view.device_address_text, static_cast<int>(t.s.acked_bytes),
+                static_cast<int>(t.s.image_size));
   toolkit().set_window_text(t.view.window, title);
 }
 
@@ -94,8 +95,9 @@ bool cancelled(const Transfer& t) {
 
 }  // namespace
 
-void init_tftp_session(TftpSession& session, SocketHandle sock, std::uint32_t local_addr, std::uint32_t peer_addr,
-                       std::uint16_t peer_port, std::uint32_t image_size, unsigned max_intervals) {
+void init_tftp_session(TftpSession& session, SocketHandle sock, std::uint32_t local_addr,
+                       std::uint32_t peer_addr, std::uint16_t peer_port, std::uint32_t image_size,
+                       unsigned max_intervals) {
   std::memset(&session, 0, sizeof session);
   session.sock = sock;
   session.local_addr = local_addr;
@@ -127,7 +129,8 @@ TransferAction step_transfer(TftpSession& s, TransferEvent event) {
         return TransferAction::finish;
       }
       s.state = TransferState::sending_block;
-      s.block_len = s.next_block == s.block_count ? s.last_block_len : static_cast<std::int32_t>(TFTP_BLOCK_SIZE);
+      s.block_len =
+          s.next_block == s.block_count ? s.last_block_len : static_cast<std::int32_t>(TFTP_BLOCK_SIZE);
       return TransferAction::send_block;
     case TransferEvent::interval_over:
       if (++s.intervals >= s.max_intervals) {
@@ -139,7 +142,8 @@ TransferAction step_transfer(TftpSession& s, TransferEvent event) {
   return TransferAction::finish;
 }
 
-Arrival classify_arrival(const TftpSession& session, std::size_t length, std::uint32_t from, std::uint16_t port) {
+Arrival classify_arrival(const TftpSession& session, std::size_t length, std::uint32_t from,
+                         std::uint16_t port) {
   if (from != session.peer_addr || port != session.peer_port) {
     debug_trace("Unknown source request in session: %x:%u", from, static_cast<unsigned>(port));
     return Arrival::unproductive;
@@ -154,7 +158,8 @@ const unsigned char* block_payload(const TftpSession& session, const unsigned ch
   return image + static_cast<std::size_t>(session.next_block - 1) * TFTP_BLOCK_SIZE;
 }
 
-Outcome run_transfer(TftpSession& session, const unsigned char* image, const UploadView& view, const Timing& timing) {
+Outcome run_transfer(TftpSession& session, const unsigned char* image, const UploadView& view,
+                     const Timing& timing) {
   Transfer t{session, image, view, timing, {}, Clock::now(), Clock::now(), Clock::now()};
   fill_socket_address(session.peer_addr, session.peer_port, t.peer);
   set_nonblocking(session.sock);
@@ -186,7 +191,8 @@ Outcome run_transfer(TftpSession& session, const unsigned char* image, const Upl
   }
 }
 
-std::intptr_t transfer_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
+std::intptr_t transfer_dialog_proc(Window window, unsigned message, std::uintptr_t wparam,
+                                   std::intptr_t lparam) {
   auto& state = dialog_record<TransferWindowState>(window, message, lparam);
   if (message == MSG_INITDIALOG) {
     center_window(window);

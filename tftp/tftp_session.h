@@ -25,9 +25,9 @@ enum class TransferEvent {
 };
 
 enum class TransferAction {
-  send_oack,    // send (or resend) the option acknowledgement
-  send_block,   // send (or resend) block next_block, block_len bytes
-  finish,       // the transfer is over: done or timed_out
+  send_oack,   // send (or resend) the option acknowledgement
+  send_block,  // send (or resend) block next_block, block_len bytes
+  finish,      // the transfer is over: done or timed_out
 };
 
 struct TftpSession {
@@ -69,23 +69,27 @@ struct UploadView {
   const char* device_address_text;
 };
 
-void init_tftp_session(TftpSession& session, SocketHandle sock, std::uint32_t local_addr, std::uint32_t peer_addr,
-                       std::uint16_t peer_port, std::uint32_t image_size, unsigned max_intervals = 30);
+void init_tftp_session(TftpSession& session, SocketHandle sock, std::uint32_t local_addr,
+                       std::uint32_t peer_addr, std::uint16_t peer_port, std::uint32_t image_size,
+                       unsigned max_intervals = 30);
 
 // The transfer's one rule: takes an event, moves the state on and says what to send.
 TransferAction step_transfer(TftpSession& session, TransferEvent event);
 
 // What a datagram of `length` bytes from `from`:`port`, read into session.packet, means for the transfer.
-Arrival classify_arrival(const TftpSession& session, std::size_t length, std::uint32_t from, std::uint16_t port);
+Arrival classify_arrival(const TftpSession& session, std::size_t length, std::uint32_t from,
+                         std::uint16_t port);
 // Where the payload of block next_block starts in `image`; null while the OACK is in flight.
 const unsigned char* block_payload(const TftpSession& session, const unsigned char* image);
 
 // Lock-step transfer of `image` (session.image_size bytes) on the session's socket, showing progress in
 // the upload window and pumping it. Outcome::none when every block was acknowledged; upload_incomplete
 // on the time-out; user_abort on Cancel.
-Outcome run_transfer(TftpSession& session, const unsigned char* image, const UploadView& view, const Timing& timing);
+Outcome run_transfer(TftpSession& session, const unsigned char* image, const UploadView& view,
+                     const Timing& timing);
 
 // Shared by the upload window and the waiting window; init parameter: their TransferWindowState.
-std::intptr_t transfer_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t lparam);
+std::intptr_t transfer_dialog_proc(Window window, unsigned message, std::uintptr_t wparam,
+                                   std::intptr_t lparam);
 
 }  // namespace qor

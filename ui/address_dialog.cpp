@@ -93,7 +93,8 @@ void accept_address(Window window, UpgradeRun& run) {
 }
 
 void confirm_address(Window window, UpgradeRun& run) {
-  toolkit().get_item_text(window, address_ids::ADDRESS, run.device_address_text, sizeof run.device_address_text);
+  toolkit().get_item_text(window, address_ids::ADDRESS, run.device_address_text,
+                          sizeof run.device_address_text);
   parse_ip_address(run.device_address_text, &run.device_address);
   if (run.device_address != 0) {
     accept_address(window, run);
@@ -123,7 +124,8 @@ int parse_ip_address(const char* text, std::uint32_t* out) {
   return code;
 }
 
-std::intptr_t address_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
+std::intptr_t address_dialog_proc(Window window, unsigned message, std::uintptr_t wparam,
+                                  std::intptr_t lparam) {
   auto& run = dialog_record<UpgradeRun>(window, message, lparam);
   if (message == MSG_INITDIALOG) {
     init_address_dialog(window, run);

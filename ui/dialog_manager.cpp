@@ -67,7 +67,16 @@ Window DialogManager::open(int template_id, DialogProc proc, bool modal, std::in
   }
   view_.on_create(window, *tmpl, modal);
   proc(window, MSG_INITDIALOG, 0, init_param);
-  if (exists(window)) view_.on_show(window);
+  {
+    std::lock_guard lock(mutex_);
+    Record* r = find(window);
+    if (!r) return window;
+    if (cancelling_) {
+      r->commands.push_back(IDCANCEL);
+      changed_.notify_all();
+    }
+  }
+  view_.on_show(window);
   return window;
 }
 
@@ -325,6 +334,19 @@ void DialogManager::user_select(Window window, int id, int index) {
     ControlState& c = r->controls[id];
     if (index >= 0 && index < static_cast<int>(c.items.size())) c.selection = index;
   }
+}
+
+void DialogManager::cancel_everything() {
+  std::lock_guard lock(mutex_);
+  cancelling_ = true;
+  for (auto& [window, r] : windows_)
+    r->commands.push_back(IDCANCEL);
+  changed_.notify_all();
+}
+
+bool DialogManager::cancelling() const {
+  std::lock_guard lock(mutex_);
+  return cancelling_;
 }
 
 bool DialogManager::exists(Window window) const {

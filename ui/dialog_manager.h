@@ -94,6 +94,10 @@ class DialogManager : public Toolkit {
   void user_command(Window window, int id);  // a button, Enter (the default button), Escape or close (2)
   void user_set_text(Window window, int id, const std::string& text);  // typing into a field
   void user_select(Window window, int id, int index);                  // picking a list item
+  // Cancel on every window open now and on every window opened from now on: an interrupt from the
+  // terminal, which must not be lost between two windows or in a window that is just closing.
+  void cancel_everything();
+  bool cancelling() const;
 
   std::optional<WindowSnapshot> snapshot(Window window) const;
   // (template, control id) of every use of a control that its template lacks.
@@ -118,7 +122,7 @@ class DialogManager : public Toolkit {
   };
 
   Window open(int template_id, DialogProc proc, bool modal, std::intptr_t init_param);
-  Record* find(Window window);  // caller holds mutex_
+  Record* find(Window window);                  // caller holds mutex_
   void check_control(const Record& r, int id);  // caller holds mutex_
   const Record* find(Window window) const;
   void dispatch(Window window, DialogProc proc, int command);
@@ -130,6 +134,7 @@ class DialogManager : public Toolkit {
   std::map<Window, std::shared_ptr<Record>> windows_;
   std::uintptr_t next_handle_ = 0x100;
   std::vector<std::pair<int, int>> unknown_controls_;
+  bool cancelling_ = false;
 };
 
 }  // namespace qor

@@ -53,7 +53,8 @@ void fill_device_fields(Window window, const DeviceInfo& info) {
 
 }  // namespace
 
-std::intptr_t warning_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
+std::intptr_t warning_dialog_proc(Window window, unsigned message, std::uintptr_t wparam,
+                                  std::intptr_t lparam) {
   const auto& run = dialog_record<const UpgradeRun>(window, message, lparam);
   if (message == MSG_INITDIALOG) {
     set_product_title(window, run);
@@ -67,7 +68,8 @@ std::intptr_t warning_dialog_proc(Window window, unsigned message, std::uintptr_
   return 0;
 }
 
-std::intptr_t confirm_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
+std::intptr_t confirm_dialog_proc(Window window, unsigned message, std::uintptr_t wparam,
+                                  std::intptr_t lparam) {
   const auto& run = dialog_record<const UpgradeRun>(window, message, lparam);
   if (message == MSG_INITDIALOG) {
     char title[128];
@@ -85,7 +87,8 @@ std::intptr_t confirm_dialog_proc(Window window, unsigned message, std::uintptr_
   return 0;
 }
 
-std::intptr_t success_dialog_proc(Window window, unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
+std::intptr_t success_dialog_proc(Window window, unsigned message, std::uintptr_t wparam,
+                                  std::intptr_t lparam) {
   const auto& run = dialog_record<const UpgradeRun>(window, message, lparam);
   if (message == MSG_INITDIALOG) {
     char title[96];

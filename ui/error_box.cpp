@@ -5,7 +5,8 @@
 namespace qor {
 
 int show_error(const char* message, const char* caption) {
-  toolkit().message_box(Window::none, message, caption ? caption : texts::ERROR_CAPTION, MB_OK | MB_TASKMODAL);
+  toolkit().message_box(Window::none, message, caption ? caption : texts::ERROR_CAPTION,
+                        MB_OK | MB_TASKMODAL);
   return IDOK;
 }
 

@@ -1,11 +1,13 @@
 #include "front/console/console_view.h"
 
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
-#include <iostream>
 
 #include "base/process.h"
 #include "net/clock.h"
@@ -116,13 +118,27 @@ std::string ConsoleView::ask_line(const char* question, bool hide) {
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
   }
+  // Read byte by byte, looking up between bytes: a Ctrl-C at the prompt ends the question at once.
   std::string line;
-  bool got = static_cast<bool>(std::getline(std::cin, line));
+  bool got = false;
+  while (!manager_.cancelling()) {
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    int ready = ::poll(&p, 1, 50);
+    if (ready < 0 && errno != EINTR) break;
+    if (ready <= 0) continue;
+    char c = 0;
+    if (::read(STDIN_FILENO, &c, 1) != 1) break;
+    if (c == '\n') {
+      got = true;
+      break;
+    }
+    if (c != '\r') line += c;
+  }
   if (hidden) {
     tcsetattr(STDIN_FILENO, TCSANOW, &saved);
     std::fputc('\n', out_);
   }
-  if (!got) return "\x04";  // end of input: the user gave up
+  if (!got) return "\x04";  // end of input or Ctrl-C: the user gave up
   return line;
 }
 
@@ -281,8 +297,12 @@ void ConsoleView::show_address(const WindowSnapshot& s) {
     }
     pick = static_cast<int>(it - list.items.begin());
     manager_.user_select(s.window, address_ids::LOCAL_ADDRESSES, pick);
+  } else if (answers_.interactive && list.items.size() > 1) {
+    pick = ask_local_address(list);
+    if (pick < 0) return manager_.user_command(s.window, IDCANCEL);
+    manager_.user_select(s.window, address_ids::LOCAL_ADDRESSES, pick);
   }
-  if (pick >= 0) print_text("Your IP address: " + list.items[pick]);
+  if (pick >= 0) print_text("Your IP Address: " + list.items[pick]);
   std::string device;
   if (answers_.device) {
     device = *answers_.device;
@@ -297,6 +317,26 @@ void ConsoleView::show_address(const WindowSnapshot& s) {
   manager_.user_command(s.window, IDOK);
 }
 
+// The list of the address dialog, as a numbered choice; -1 when the user gave up.
+int ConsoleView::ask_local_address(const ControlState& list) {
+  std::string text = "Your IP Address (the QOR fetches the firmware from it):";
+  for (std::size_t i = 0; i < list.items.size(); ++i)
+    text += "\n  " + std::to_string(i + 1) + ") " + list.items[i];
+  print_text(text);
+  const int preset = std::max(list.selection, 0);
+  for (;;) {
+    std::string answer = ask_line(("Your IP Address [" + std::to_string(preset + 1) + "]: ").c_str(), false);
+    if (answer == "\x04") return -1;
+    if (answer.empty()) return preset;
+    char* end = nullptr;
+    unsigned long n = std::strtoul(answer.c_str(), &end, 10);
+    if (*end == '\0' && n >= 1 && n <= list.items.size()) return static_cast<int>(n - 1);
+    auto it = std::find(list.items.begin(), list.items.end(), answer);
+    if (it != list.items.end()) return static_cast<int>(it - list.items.begin());
+    print_text("Give a number from 1 to " + std::to_string(list.items.size()) + ", or one of the addresses.");
+  }
+}
+
 void ConsoleView::show_password(const WindowSnapshot& s) {
   int attempt;
   {
@@ -304,12 +344,19 @@ void ConsoleView::show_password(const WindowSnapshot& s) {
     attempt = password_attempts_++;
   }
   if (attempt == 0) print_text(s.title + "\n\n" + item_text(s, password_ids::HELP) + "\n");
+  // The dialog presets the user name; a terminal user may change it, as in the dialog.
+  std::string user = answers_.user.value_or(item_text(s, password_ids::USERNAME));
   std::string password;
   if (answers_.password && attempt == 0) {
     password = *answers_.password;
   } else if (answers_.interactive) {
     if (attempt > 0) print_text("The QOR did not accept the user name and password.");
-    password = ask_line(("Password for " + answers_.user + ": ").c_str(), true);
+    if (!answers_.user) {
+      std::string typed = ask_line(("User [" + user + "]: ").c_str(), false);
+      if (typed == "\x04") return manager_.user_command(s.window, IDCANCEL);
+      if (!typed.empty()) user = typed;
+    }
+    password = ask_line(("Password for " + user + ": ").c_str(), true);
     if (password == "\x04") return manager_.user_command(s.window, IDCANCEL);
   } else if (answers_.password) {
     print_text("The QOR did not accept the user name and the password of --password-file.");
@@ -317,7 +364,7 @@ void ConsoleView::show_password(const WindowSnapshot& s) {
   } else {
     usage_error("the QOR asks for a password: give --password-file FILE");
   }
-  manager_.user_set_text(s.window, password_ids::USERNAME, answers_.user);
+  manager_.user_set_text(s.window, password_ids::USERNAME, user);
   manager_.user_set_text(s.window, password_ids::PASSWORD, password);
   manager_.user_command(s.window, IDOK);
 }
@@ -363,11 +410,6 @@ void ConsoleView::on_text(Window window, int id, const std::string& text) {
     waiting_text_shown_ = true;
   }
   print_text(wrap(text, 78) + "\n");
-}
-
-void ConsoleView::cancel_all() {
-  for (const WindowSnapshot& s : manager_.open_windows())
-    manager_.user_command(s.window, IDCANCEL);
 }
 
 }  // namespace qor::console

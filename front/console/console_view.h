@@ -14,10 +14,10 @@ namespace qor::console {
 struct Answers {
   std::optional<std::string> device;         // typed into the address field
   std::optional<std::string> local_address;  // the entry of the local address list to pick
-  std::string user = "admin";
-  std::optional<std::string> password;  // from --password-file
-  bool yes = false;                     // Continue and Upgrade
-  bool interactive = false;             // questions no option answers go to the user
+  std::optional<std::string> user;           // typed into the user field (the dialog presets admin)
+  std::optional<std::string> password;       // from --password-file
+  bool yes = false;                          // Continue and Upgrade
+  bool interactive = false;                  // questions no option answers go to the user
 };
 
 class ConsoleView : public DialogView {
@@ -41,9 +41,6 @@ class ConsoleView : public DialogView {
   void on_progress_pos(Window window, int id, int pos) override;
   int message_box(Window owner, const std::string& text, const std::string& caption, unsigned flags) override;
 
-  // Cancel on every open window, as if the user pressed it (Ctrl-C).
-  void cancel_all();
-
  private:
   void show_warning(const WindowSnapshot& s);
   void show_address(const WindowSnapshot& s);
@@ -53,6 +50,7 @@ class ConsoleView : public DialogView {
   void show_waiting(const WindowSnapshot& s);
   bool ask_yes_no(const char* question);
   std::string ask_line(const char* question, bool hide);
+  int ask_local_address(const ControlState& list);
   void usage_error(const std::string& message);
   void print_text(const std::string& text);
   void end_progress_line();

@@ -58,7 +58,8 @@ void trace_to_stderr(const char* line) {
   std::fputs(line, stderr);
 }
 
-// Ctrl-C presses Cancel on every open window; a second one ends the program at once.
+// Ctrl-C presses Cancel on every window open now and on every one opened later; a second one ends the
+// program at once.
 void watch_signals(sigset_t set) {
   int count = 0;
   for (;;) {
@@ -69,13 +70,21 @@ void watch_signals(sigset_t set) {
       qor::end_process(1);
     }
     std::fprintf(stderr, "\nqor-upgrade-cli: cancelling (Ctrl-C again to quit at once)\n");
-    view->cancel_all();
+    view->manager().cancel_everything();
   }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything can start a thread, so that every thread inherits the mask and the watcher alone
+  // takes the signals: one that comes early stays pending until the watcher runs.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
   Answers answers;
   bool verbose = false;
   for (int i = 1; i < argc; ++i) {
@@ -128,12 +137,6 @@ int main(int argc, char** argv) {
   }
   std::uint32_t device = 0;
   if (answers.device && qor::parse_ip_address(answers.device->c_str(), &device) != 0) device = 0;
-
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // before any thread starts, so they all inherit it
 
   static ConsoleView console(answers, stdout, isatty(STDOUT_FILENO) != 0);
   view = &console;

@@ -11,8 +11,8 @@
 #include "app/upgrade.h"
 #include "base/process.h"
 #include "base/text.h"
-#include "tests/support/fake_toolkit.h"
 #include "net/socket.h"
+#include "tests/support/fake_toolkit.h"
 #include "tests/support/http_test_server.h"
 #include "tests/tftp/tftp_test_peer.h"
 
@@ -21,17 +21,23 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::uint32_t PC = 0x7F003201;      // 127.0.50.1
-constexpr std::uint32_t DEVICE = 0x7F003202;  // 127.0.50.2
-
 std::string page(const char* version) {
   return std::string("<tr><td>Software Version:</td><td>") + version + "</td></tr>";
 }
 
-class HeldUpgradeRequest : public ::testing::TestWithParam<int> {};
+// Each case on addresses of its own (127.0.N.1 this PC, 127.0.N.2 the device): they may run at once.
+struct HeldCase {
+  int reply_after_ms;  // 0: never
+  unsigned subnet;
+};
+
+class HeldUpgradeRequest : public ::testing::TestWithParam<HeldCase> {};
 
 TEST_P(HeldUpgradeRequest, VerificationIsNotDelayed) {
-  const int reply_after_ms = GetParam();  // 0: never
+  const int reply_after_ms = GetParam().reply_after_ms;
+  const std::uint32_t PC = 0x7F000001 | (GetParam().subnet << 8);
+  const std::uint32_t DEVICE = PC + 1;
+  const std::string device_text = "127.0." + std::to_string(GetParam().subnet) + ".2";
   test::HttpTestServer device(DEVICE_HTTP_PORT, DEVICE);
   test::TftpTestPeer tftp(DEVICE);
   Socket probe(open_udp_socket());
@@ -60,8 +66,8 @@ TEST_P(HeldUpgradeRequest, VerificationIsNotDelayed) {
   test::ScopedFakeToolkit fake;
   test::ExitTrap trap;
   fake->on_show(IDD_WARNING, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
-  fake->on_show(IDD_ADDRESS, [](test::FakeToolkit& f, Window w) {
-    f.type(w, address_ids::ADDRESS, "127.0.50.2");
+  fake->on_show(IDD_ADDRESS, [&](test::FakeToolkit& f, Window w) {
+    f.type(w, address_ids::ADDRESS, device_text);
     f.click(w, IDOK);
   });
   fake->on_show(IDD_CONFIRM, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
@@ -97,8 +103,10 @@ TEST_P(HeldUpgradeRequest, VerificationIsNotDelayed) {
   EXPECT_TRUE(fake->message_boxes().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Device, HeldUpgradeRequest, ::testing::Values(0, 30000),
-                         [](const auto& info) { return info.param ? "AnswersLate" : "NeverAnswers"; });
+INSTANTIATE_TEST_SUITE_P(Device, HeldUpgradeRequest, ::testing::Values(HeldCase{0, 50}, HeldCase{30000, 51}),
+                         [](const auto& info) {
+                           return info.param.reply_after_ms ? "AnswersLate" : "NeverAnswers";
+                         });
 
 }  // namespace
 }  // namespace qor

@@ -37,14 +37,18 @@ start_sim() {
   fail "the simulator did not start listening"
 }
 
-# Runs the upgrade without a terminal; with INTERRUPT_AFTER set, presses Ctrl-C after that many seconds.
+# Runs the upgrade without a terminal; with INTERRUPT_AT set, presses Ctrl-C once its output shows that
+# text (the phase under test has begun).
 run_cli() {
   local exe=$1
   shift
   "$exe" --device "$device" --yes "$@" </dev/null >"$work/cli.out" 2>"$work/cli.err" &
   local pid=$!
-  if [ -n "${INTERRUPT_AFTER:-}" ]; then
-    sleep "$INTERRUPT_AFTER"
+  if [ -n "${INTERRUPT_AT:-}" ]; then
+    for _ in $(seq 400); do
+      grep -qF -- "$INTERRUPT_AT" "$work/cli.out" && break
+      sleep 0.05
+    done
     kill -INT "$pid" 2>/dev/null
   fi
   wait "$pid"
@@ -110,7 +114,7 @@ case $scenario in
     ;;
   never_answers)
     start_sim --never-answer-http
-    INTERRUPT_AFTER=3 run_cli "$cli"
+    INTERRUPT_AT="Connecting with QOR@$device" run_cli "$cli"
     expect_status 1
     expect_out "Upgrade Failed: User Abort"
     ;;
@@ -146,7 +150,7 @@ case $scenario in
     ;;
   never_fetches)
     start_sim --never-fetch
-    INTERRUPT_AFTER=4 run_cli "$cli"
+    INTERRUPT_AT="Waiting For Firmware Download Request From QOR" run_cli "$cli"
     expect_status 1
     expect_out "Upgrade Failed: User Abort"
     expect_out "Waiting For Firmware Download Request From QOR"

@@ -35,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)ready;
   // The listener reads at most its receive buffer; a longer datagram arrives cut to that size.
   std::vector<unsigned char> datagram(data, data + std::min(size, qor::TFTP_RX_BUFFER_SIZE));
-  check(qor::accept_listener_datagram(datagram.data(), datagram.size(), expected) == names_our_file(datagram));
+  check(qor::accept_listener_datagram(datagram.data(), datagram.size(), expected) ==
+        names_our_file(datagram));
   return 0;
 }

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <memory>
 
+#include "base/trace.h"
 #include "tftp/tftp_packet.h"
 #include "tftp/tftp_session.h"
-#include "base/trace.h"
 
 namespace {
 
@@ -52,7 +52,8 @@ std::size_t next_datagram(Input& in, qor::TftpSession& s, std::uint32_t& from, s
 // After the acknowledgement of block `acked`: the counts move on, and the next block's payload lies
 // inside the image.
 bool check_step(qor::TftpSession& s, const unsigned char* image, std::uint32_t acked) {
-  const bool complete = qor::step_transfer(s, qor::TransferEvent::acknowledged) == qor::TransferAction::finish;
+  const bool complete =
+      qor::step_transfer(s, qor::TransferEvent::acknowledged) == qor::TransferAction::finish;
   check(s.state == (complete ? qor::TransferState::done : qor::TransferState::sending_block));
   check(s.next_block == acked + 1);
   check(static_cast<std::uint32_t>(s.acked_bytes) == std::min(acked * qor::TFTP_BLOCK_SIZE, s.image_size));

@@ -4,12 +4,11 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "app/process.h"
+#include "http/request_runner.h"
 #include "tests/http/http_fixture.h"
-#include "tests/support/fake_toolkit.h"
-#include "ui/error_box.h"
 
 namespace qor::test {
 namespace {
@@ -17,11 +16,6 @@ namespace {
 constexpr const char* BARE_REQUEST = "GET /admin/advanced HTTP/1.1\r\nHost: 192.168.2.110\r\n\r\n";
 
 using DeviceClient = HttpTest;
-
-std::vector<std::string> trace_lines;
-void record_trace(const char* line) {
-  trace_lines.push_back(line);
-}
 
 // A port on 127.0.0.1 that refuses connections for as long as the returned socket lives.
 Socket refusing_port(std::uint16_t& port) {
@@ -34,63 +28,55 @@ Socket refusing_port(std::uint16_t& port) {
 TEST_F(DeviceClient, RequestWithoutCredentialsIsExactlyLineHostAndBlankLine) {
   HttpTestServer server;
   server.push(http_page(status_page()));
-  trace_lines.clear();
-  set_trace_sink(record_trace);
-  RequestJob job{
-      0,           LOOPBACK_ADDRESS, HTTP_BIND_PORT_BASE, LOOPBACK_ADDRESS, server.port(), STATUS_PAGE_PATH,
-      page_buffer, PAGE_CAPACITY};
-  EXPECT_GT(request_worker(&job), 0);
-  set_trace_sink(nullptr);
+  RequestResult result = fetch(server.port());
+  EXPECT_EQ(result.failure, Outcome::none);
+  EXPECT_GT(result.received, 0);
   ASSERT_EQ(server.requests().size(), 1u);
   EXPECT_EQ(server.requests()[0], BARE_REQUEST);
   HttpRequestRecord record = server.records()[0];
   EXPECT_EQ(record.peer_address, LOOPBACK_ADDRESS);
   EXPECT_GE(record.peer_port, HTTP_BIND_PORT_BASE);
   EXPECT_LE(record.peer_port, HTTP_BIND_PORT_BASE + 100);
-  ASSERT_FALSE(trace_lines.empty());
-  EXPECT_EQ(trace_lines[0], "HTTP 7f000001:23456 to 7f000001:" + std::to_string(server.port()));
-  EXPECT_EQ(digest_state.nonce_count, 0u);
+  EXPECT_EQ(digest().nonce_count, 0u);
 }
 
 TEST_F(DeviceClient, StatusPageFillsAllFiveFieldsAndCountsHeaders) {
   HttpTestServer server;
   HttpReply reply = http_page(status_page());
   server.push(reply);
-  EXPECT_EQ(fetch(server), static_cast<std::int32_t>(reply.bytes.size()));
-  EXPECT_STREQ(device_info.product_name, "QOR-2102");
-  EXPECT_STREQ(device_info.mac_address, "00:0E:08:12:34:56");
-  EXPECT_STREQ(device_info.software_version, "3.2.1");
-  EXPECT_STREQ(device_info.hardware_version, "2.0");
-  EXPECT_STREQ(device_info.serial_number, "FM500123");
-  EXPECT_EQ(std::string(page_buffer), reply.bytes);
+  EXPECT_EQ(fetch(server.port()).received, size_of(reply));
+  EXPECT_STREQ(info.product_name, "QOR-2102");
+  EXPECT_STREQ(info.mac_address, "00:0E:08:12:34:56");
+  EXPECT_STREQ(info.software_version, "3.2.1");
+  EXPECT_STREQ(info.hardware_version, "2.0");
+  EXPECT_STREQ(info.serial_number, "FM500123");
+  EXPECT_EQ(std::string(page.data()), reply.bytes);
 }
 
-TEST_F(DeviceClient, TrickledReplyIsGatheredWhole) {
-  HttpTestServer server;
-  HttpReply reply = http_page(status_page());
-  reply.chunk_size = 17;
-  reply.chunk_delay_ms = 1;
-  server.push(reply);
-  EXPECT_EQ(fetch(server), static_cast<std::int32_t>(reply.bytes.size()));
-  EXPECT_STREQ(device_info.serial_number, "FM500123");
+// A reply in small pieces is gathered whole; an HTTP/1.0 one is still read and counted.
+TEST_F(DeviceClient, TrickledAndHttp10RepliesAreReadWhole) {
+  HttpReply trickled = http_page(status_page("TRICKLED"));
+  trickled.chunk_size = 17;
+  trickled.chunk_delay_ms = 1;
+  HttpReply old;
+  old.bytes = "HTTP/1.0 200 OK\r\n\r\n" + status_page("OLD");
+  for (const auto& [reply, product] : {std::pair{trickled, "TRICKLED"}, std::pair{old, "OLD"}}) {
+    HttpTestServer server;
+    server.push(reply);
+    EXPECT_EQ(fetch(server.port()).received, size_of(reply));
+    EXPECT_STREQ(info.product_name, product);
+    EXPECT_STREQ(info.serial_number, "FM500123");
+  }
 }
 
 TEST_F(DeviceClient, FieldMissingFromALaterPageKeepsItsValue) {
   HttpTestServer server;
   server.push(http_page(status_page()));
   server.push(http_page("<td>Software Version:</td><td>4.0</td>"));
-  fetch(server);
-  fetch(server);
-  EXPECT_STREQ(device_info.software_version, "4.0");
-  EXPECT_STREQ(device_info.serial_number, "FM500123");
-}
-
-TEST_F(DeviceClient, Http10ReplyIsStillParsedAndCounted) {
-  HttpTestServer server;
-  std::string reply = "HTTP/1.0 200 OK\r\n\r\n" + status_page("OLD");
-  server.push(reply);
-  EXPECT_EQ(fetch(server), static_cast<std::int32_t>(reply.size()));
-  EXPECT_STREQ(device_info.product_name, "OLD");
+  fetch(server.port());
+  fetch(server.port());
+  EXPECT_STREQ(info.software_version, "4.0");
+  EXPECT_STREQ(info.serial_number, "FM500123");
 }
 
 TEST_F(DeviceClient, ChallengeAsksForAuthenticationAndLeavesTheFieldsAlone) {
@@ -98,12 +84,14 @@ TEST_F(DeviceClient, ChallengeAsksForAuthenticationAndLeavesTheFieldsAlone) {
   server.push(http_page(status_page("FIRST")));
   server.push(http_page(status_page("SECOND"), "401 Unauthorized",
                         "WWW-Authenticate: Digest realm=\"QOR\", nonce=\"abc\", qop=\"auth\"\r\n"));
-  fetch(server);
-  EXPECT_EQ(fetch(server), -1);
-  EXPECT_STREQ(device_info.product_name, "FIRST");
-  EXPECT_STREQ(digest_state.realm, "QOR");
-  EXPECT_STREQ(digest_state.nonce, "abc");
-  EXPECT_STREQ(digest_state.qop, "auth");
+  fetch(server.port());
+  RequestResult result = fetch(server.port());
+  EXPECT_EQ(result.received, -1);
+  EXPECT_EQ(result.failure, Outcome::none);
+  EXPECT_STREQ(info.product_name, "FIRST");
+  EXPECT_STREQ(digest().realm, "QOR");
+  EXPECT_STREQ(digest().nonce, "abc");
+  EXPECT_STREQ(digest().qop, "auth");
 }
 
 TEST_F(DeviceClient, UnusableChallengeIsAnOrdinaryPage) {
@@ -112,8 +100,8 @@ TEST_F(DeviceClient, UnusableChallengeIsAnOrdinaryPage) {
     HttpTestServer server;
     HttpReply reply = http_page(status_page("ERRPAGE"), "401 Unauthorized", headers);
     server.push(reply);
-    EXPECT_EQ(fetch(server), static_cast<std::int32_t>(reply.bytes.size())) << headers;
-    EXPECT_STREQ(device_info.product_name, "ERRPAGE");
+    EXPECT_EQ(fetch(server.port()).received, size_of(reply)) << headers;
+    EXPECT_STREQ(info.product_name, "ERRPAGE");
   }
 }
 
@@ -125,9 +113,11 @@ TEST_F(DeviceClient, NothingReceivedGivesZero) {
   for (const HttpReply& reply : {silent, reset}) {
     HttpTestServer server;
     server.push(reply);
-    std::strcpy(device_info.product_name, "KEPT");
-    EXPECT_EQ(fetch(server), 0);
-    EXPECT_STREQ(device_info.product_name, "KEPT");
+    std::strcpy(info.product_name, "KEPT");
+    RequestResult result = fetch(server.port());
+    EXPECT_EQ(result.received, 0);
+    EXPECT_EQ(result.failure, Outcome::none);
+    EXPECT_STREQ(info.product_name, "KEPT");
   }
 }
 
@@ -135,23 +125,13 @@ TEST_F(DeviceClient, RefusedConnectionGivesZeroButStillCountsTheNonce) {
   std::uint16_t port = 0;
   Socket refuser = refusing_port(port);
   set_credentials("admin", "secret");
-  std::strcpy(digest_state.nonce, "n");
-  std::strcpy(device_info.product_name, "KEPT");
-  EXPECT_EQ(fetch_device_page(LOOPBACK_ADDRESS, HTTP_BIND_PORT_BASE, LOOPBACK_ADDRESS, port, STATUS_PAGE_PATH,
-                              page_buffer, PAGE_CAPACITY),
-            0);
-  EXPECT_STREQ(device_info.product_name, "KEPT");
-  EXPECT_EQ(digest_state.nonce_count, 1u);
-}
-
-TEST_F(DeviceClient, LongReplyStopsAtTheCapacityAndStaysTerminated) {
-  HttpTestServer server;
-  std::string reply = "HTTP/1.1 200 OK\r\n\r\n" + std::string(PAGE_CAPACITY + 5000, 'x');
-  server.push(reply);
-  page_buffer[PAGE_CAPACITY] = 'Z';
-  EXPECT_EQ(fetch(server), PAGE_CAPACITY);
-  EXPECT_EQ(page_buffer[PAGE_CAPACITY], '\0');
-  EXPECT_EQ(std::strlen(page_buffer), static_cast<std::size_t>(PAGE_CAPACITY));
+  std::strcpy(digest().nonce, "n");
+  std::strcpy(info.product_name, "KEPT");
+  RequestResult result = fetch(port);
+  EXPECT_EQ(result.received, 0);
+  EXPECT_EQ(result.failure, Outcome::none);
+  EXPECT_STREQ(info.product_name, "KEPT");
+  EXPECT_EQ(digest().nonce_count, 1u);
 }
 
 TEST_F(DeviceClient, SmallCapacityNeverWritesPastItsBuffer) {
@@ -159,9 +139,7 @@ TEST_F(DeviceClient, SmallCapacityNeverWritesPastItsBuffer) {
   server.push(http_page(status_page()));
   char buffer[64 + 1 + 8];
   std::memset(buffer, '#', sizeof buffer);
-  EXPECT_EQ(fetch_device_page(LOOPBACK_ADDRESS, HTTP_BIND_PORT_BASE, LOOPBACK_ADDRESS, server.port(),
-                              STATUS_PAGE_PATH, buffer, 64),
-            64);
+  EXPECT_EQ(fetch_device_page(job_for(server.port()), buffer, 64, *run.digest, info).received, 64);
   EXPECT_EQ(buffer[64], '\0');
   for (int i = 65; i < 73; ++i)
     EXPECT_EQ(buffer[i], '#');
@@ -170,15 +148,15 @@ TEST_F(DeviceClient, SmallCapacityNeverWritesPastItsBuffer) {
 TEST_F(DeviceClient, CredentialsCountUpUnderOneNonceAndNameThePath) {
   HttpTestServer server;
   server.set_default(http_page(status_page()));
-  std::strcpy(digest_state.realm, "QOR");
-  std::strcpy(digest_state.nonce, "n1");
-  std::strcpy(digest_state.qop, "auth");
-  std::strcpy(digest_state.cnonce, "1a2b");
+  std::strcpy(digest().realm, "QOR");
+  std::strcpy(digest().nonce, "n1");
+  std::strcpy(digest().qop, "auth");
+  std::strcpy(digest().cnonce, "1a2b");
   set_credentials("admin", "secret");
   const char* paths[] = {"/admin/advanced", "/admin/upgrade?tftp://127.0.0.1:69/qor1a2b.bi1",
                          "/admin/advanced"};
   for (const char* path : paths)
-    fetch(server, path);
+    fetch(server.port(), path);
   auto requests = server.requests();
   ASSERT_EQ(requests.size(), 3u);
   for (int i = 0; i < 3; ++i) {
@@ -192,12 +170,12 @@ TEST_F(DeviceClient, CredentialsCountUpUnderOneNonceAndNameThePath) {
               0u);
     EXPECT_EQ(requests[i].substr(requests[i].size() - 5), "\"\r\n\r\n");
   }
-  EXPECT_EQ(digest_state.nonce_count, 3u);
+  EXPECT_EQ(digest().nonce_count, 3u);
 
-  digest_state.password[0] = '\0';
-  fetch(server);
+  digest().password[0] = '\0';
+  fetch(server.port());
   EXPECT_EQ(server.requests().back(), BARE_REQUEST);
-  EXPECT_EQ(digest_state.nonce_count, 3u);
+  EXPECT_EQ(digest().nonce_count, 3u);
 }
 
 // The device checks the response itself: only the right password opens the page.
@@ -214,14 +192,14 @@ TEST_F(DeviceClient, ChallengeThenCredentialsEarnThePage) {
       return challenge_reply("abc");
     return http_page(status_page("OPENED"));
   });
-  EXPECT_EQ(fetch(server), -1);
+  EXPECT_EQ(fetch(server.port()).received, -1);
   set_credentials("admin", "wrong");
-  EXPECT_EQ(fetch(server), -1);
-  EXPECT_EQ(digest_state.nonce_count, 1u);  // same nonce: not reset
+  EXPECT_EQ(fetch(server.port()).received, -1);
+  EXPECT_EQ(digest().nonce_count, 1u);  // same nonce: not reset
   set_credentials("admin", "right");
-  digest_state.nonce_count = 0;
-  EXPECT_GT(fetch(server), 0);
-  EXPECT_STREQ(device_info.product_name, "OPENED");
+  digest().nonce_count = 0;
+  EXPECT_GT(fetch(server.port()).received, 0);
+  EXPECT_STREQ(info.product_name, "OPENED");
 }
 
 TEST_F(DeviceClient, BindMovesToTheNextFreePort) {
@@ -230,14 +208,16 @@ TEST_F(DeviceClient, BindMovesToTheNextFreePort) {
   if (!bind_socket(taken.get(), LOOPBACK_ADDRESS, base)) GTEST_SKIP() << "port in use";
   HttpTestServer server;
   server.push(http_page(status_page()));
-  fetch_device_page(LOOPBACK_ADDRESS, base, LOOPBACK_ADDRESS, server.port(), STATUS_PAGE_PATH, page_buffer,
-                    PAGE_CAPACITY);
+  RequestJob job = job_for(server.port());
+  job.bind_port_base = base;
+  fetch_device_page(job, page.data(), PAGE_CAPACITY, *run.digest, info);
   ASSERT_EQ(server.records().size(), 1u);
   EXPECT_GT(server.records()[0].peer_port, base);
   EXPECT_LE(server.records()[0].peer_port, base + 100);
 }
 
-TEST_F(DeviceClient, AllHundredAndOnePortsTakenEndsTheUpgrade) {
+// The failure comes back as a value through every layer; none of them tells the user.
+TEST_F(DeviceClient, AllHundredAndOnePortsTakenIsABindFailureWithoutABox) {
   const std::uint16_t base = 38411;
   std::vector<Socket> taken;
   for (int i = 0; i < BIND_PORT_TRIES; ++i) {
@@ -246,12 +226,18 @@ TEST_F(DeviceClient, AllHundredAndOnePortsTakenEndsTheUpgrade) {
   }
   HttpTestServer server;  // the port after the range stays free: it must not be tried
   ScopedFakeToolkit fake;
-  ExitTrap trap;
-  EXPECT_THROW(open_device_connection(LOOPBACK_ADDRESS, base, LOOPBACK_ADDRESS, server.port()), ProcessExit);
-  EXPECT_EQ(trap.code(), 0);
-  ASSERT_EQ(fake->message_boxes().size(), 1u);
-  EXPECT_EQ(fake->message_boxes()[0].text, "Upgrade Failed: Can't bind HTTP socket");
-  EXPECT_EQ(fake->message_boxes()[0].caption, "QOR Firwmare Upgrade Error");
+  Outcome failure = Outcome::none;
+  EXPECT_EQ(open_device_connection(LOOPBACK_ADDRESS, base, LOOPBACK_ADDRESS, server.port(), failure),
+            INVALID_SOCKET_HANDLE);
+  EXPECT_EQ(failure, Outcome::http_bind_failed);
+  RequestJob job = job_for(server.port());
+  job.bind_port_base = base;
+  for (RequestResult result : {fetch_device_page(job, page.data(), PAGE_CAPACITY, *run.digest, info),
+                               run_device_request(run, job, info)}) {
+    EXPECT_EQ(result.failure, Outcome::http_bind_failed);
+    EXPECT_EQ(result.received, 0);
+  }
+  EXPECT_EQ(fake->events(), (std::vector<std::string>{"create 105", "show 105", "destroy 105"}));
   EXPECT_EQ(server.connection_count(), 0u);
 }
 

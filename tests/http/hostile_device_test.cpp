@@ -1,65 +1,22 @@
-// A device (or anything else answering on its address) that misbehaves on purpose: replies that never
-// end or run far past the page buffer, challenge values thousands of characters long, and credentials
-// longer than the password dialog keeps.
+// A device (or anything else answering on its address) that misbehaves on purpose: replies that run far
+// past the page buffer, challenge values thousands of characters long, and credentials longer than the
+// password dialog keeps. (Replies that never end: CancelWhileWaiting in request_runner_test.cpp.)
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
-#include <thread>
 
-#include "app/process.h"
 #include "http/request_runner.h"
 #include "tests/http/http_fixture.h"
-#include "tests/support/fake_toolkit.h"
-#include "ui/dialog_templates.h"
 
 namespace qor::test {
 namespace {
 
 constexpr std::size_t MEBIBYTE = 1 << 20;
 
-class HostileDevice : public HttpTest {
- protected:
-  RequestJob job_for(const HttpTestServer& server) {
-    return RequestJob{app_instance,  LOOPBACK_ADDRESS, HTTP_BIND_PORT_BASE, LOOPBACK_ADDRESS,
-                      server.port(), STATUS_PAGE_PATH, page_buffer,         PAGE_CAPACITY};
-  }
-
-  int count_shown(int template_id) {
-    int n = 0;
-    for (int id : fake_->shown_templates())
-      n += id == template_id;
-    return n;
-  }
-
-  ScopedFakeToolkit fake_;
-};
-
-// A reply that trickles on for ever keeps the worker receiving; Cancel must still end the run.
-TEST_F(HostileDevice, CancelEndsARequestWhoseReplyNeverEnds) {
-  HttpTestServer server;
-  HttpReply endless = http_page(std::string(MEBIBYTE, 'x'));
-  endless.chunk_size = 64;
-  endless.chunk_delay_ms = 5;
-  endless.never_close = true;
-  server.push(endless);
-  std::thread canceller;
-  fake_->on_show(IDD_CONNECTING, [&](FakeToolkit& fake, Window w) {
-    canceller = std::thread([&server, &fake, w] {
-      server.wait_for_requests(1);
-      fake.click(w, IDCANCEL);
-    });
-  });
-  ExitTrap trap;
-  EXPECT_THROW(run_device_request(job_for(server)), ProcessExit);
-  canceller.join();
-  EXPECT_EQ(trap.code(), 0);
-  ASSERT_EQ(fake_->message_boxes().size(), 1u);
-  EXPECT_EQ(fake_->message_boxes()[0].text, "Upgrade Failed: User Abort");
-}
-
 // A mebibyte of reply: reception stops when the page buffer is full, whether or not the device then
-// closes, and only what fits is read.
-class HugeReply : public HostileDevice, public ::testing::WithParamInterface<bool> {};
+// closes; the buffer stays terminated and only what fits is read.
+class HugeReply : public HttpTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(HugeReply, StopsAtTheBufferAndReadsOnlyWhatFits) {
   const std::string head = "HTTP/1.1 200 OK\r\n\r\n<td>Product Name:</td><td>QOR-2102</td>";
@@ -74,13 +31,14 @@ TEST_P(HugeReply, StopsAtTheBufferAndReadsOnlyWhatFits) {
   reply.never_close = GetParam();
   HttpTestServer server;
   server.push(reply);
+  page[PAGE_CAPACITY] = 'Z';
 
-  EXPECT_EQ(run_device_request(job_for(server)), PAGE_CAPACITY);
-  EXPECT_EQ(page_buffer[PAGE_CAPACITY], '\0');
-  EXPECT_STREQ(device_info.product_name, "QOR-2102");
-  EXPECT_EQ(std::string(device_info.software_version), std::string(value_inside, 'v'));
-  EXPECT_STREQ(device_info.serial_number, "");
-  EXPECT_EQ(count_shown(IDD_PASSWORD), 0);
+  EXPECT_EQ(fetch(server.port()).received, PAGE_CAPACITY);
+  EXPECT_EQ(page[PAGE_CAPACITY], '\0');
+  EXPECT_EQ(std::strlen(page.data()), static_cast<std::size_t>(PAGE_CAPACITY));
+  EXPECT_STREQ(info.product_name, "QOR-2102");
+  EXPECT_EQ(std::string(info.software_version), std::string(value_inside, 'v'));
+  EXPECT_STREQ(info.serial_number, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Ending, HugeReply, ::testing::Bool(),
@@ -123,7 +81,7 @@ struct LongChallenge {
   bool usable;
 };
 
-class LongChallengeValues : public HostileDevice, public ::testing::WithParamInterface<LongChallenge> {};
+class LongChallengeValues : public RunnerTest, public ::testing::WithParamInterface<LongChallenge> {};
 
 // An unusable challenge leaves an ordinary page; a usable one, with values cut to their fields, earns
 // a complete Authorization line carrying the longest credentials the password dialog keeps.
@@ -138,20 +96,23 @@ TEST_P(LongChallengeValues, NeverOverrunAndStillAuthenticate) {
                                               : http_page("refused", "403 Forbidden");
   });
   fake_->on_show(IDD_PASSWORD, [](FakeToolkit& fake, Window w) {
-    fake.type(w, IDC_USERNAME, std::string(130, 'u'));
-    fake.type(w, IDC_PASSWORD, std::string(130, 'p'));
+    fake.type(w, password_ids::USERNAME, std::string(130, 'u'));
+    fake.type(w, password_ids::PASSWORD, std::string(130, 'p'));
     fake.click(w, IDOK);
   });
 
-  std::int32_t result = run_device_request(job_for(server));
-  EXPECT_GT(result, 0);
-  EXPECT_STREQ(device_info.product_name, "QOR-2102");
+  RequestResult result = run_device_request(run, job_for(server.port()), info);
+  EXPECT_EQ(result.failure, Outcome::none);
+  EXPECT_GT(result.received, 0);
+  EXPECT_STREQ(info.product_name, "QOR-2102");
   EXPECT_EQ(count_shown(IDD_PASSWORD), c.usable ? 1 : 0);
   ASSERT_EQ(server.request_count(), c.usable ? 2u : 1u);
   if (!c.usable) {
-    EXPECT_STREQ(digest_state.nonce, "");
+    EXPECT_STREQ(digest().nonce, "");
     return;
   }
+  EXPECT_EQ(std::string(digest().username), std::string(126, 'u'));
+  EXPECT_EQ(std::string(digest().password), std::string(126, 'p'));
   const std::string request = server.requests()[1];
   EXPECT_EQ(request.substr(request.size() - 4), "\r\n\r\n");
   const std::string line = request.substr(request.find("Authorization: Digest "));

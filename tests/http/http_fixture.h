@@ -1,40 +1,52 @@
-// Clean process-wide request state around each test of the device client and runner.
+// A fresh run, device fields and page buffer for each test of the device client and runner.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
+#include <vector>
 
-#include "app/globals.h"
+#include "base/run.h"
+#include "base/text.h"
 #include "http/device_client.h"
+#include "http/digest.h"
+#include "tests/support/fake_toolkit.h"
 #include "tests/support/http_test_server.h"
 
 namespace qor::test {
 
+inline RequestJob job_for(std::uint16_t port, const char* path = STATUS_PAGE_PATH) {
+  return RequestJob{LOOPBACK_ADDRESS, HTTP_BIND_PORT_BASE, LOOPBACK_ADDRESS, port, path};
+}
+
 class HttpTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    clear_digest_state();
-    std::memset(&device_info, 0, sizeof device_info);
-    std::memset(page_buffer, 0, sizeof page_buffer);
+  RequestResult fetch(std::uint16_t port, const char* path = STATUS_PAGE_PATH) {
+    return fetch_device_page(job_for(port, path), page.data(), PAGE_CAPACITY, *run.digest, info);
   }
-  void TearDown() override {
-    // A worker left waiting on a held connection finishes once its server is gone: wait for it, so
-    // that it never writes into the next test's state.
-    std::lock_guard lock(request_mutex());
-    clear_digest_state();
+  DigestState& digest() { return run.digest->state; }
+  void set_credentials(const char* username, const char* password) {
+    copy_text(digest().username, sizeof digest().username, username);
+    copy_text(digest().password, sizeof digest().password, password);
   }
 
-  std::int32_t fetch(const HttpTestServer& server, const char* path = STATUS_PAGE_PATH) {
-    return fetch_device_page(LOOPBACK_ADDRESS, HTTP_BIND_PORT_BASE, LOOPBACK_ADDRESS, server.port(), path,
-                             page_buffer, PAGE_CAPACITY);
+  UpgradeRun run;
+  DeviceInfo info{};
+  std::vector<char> page = std::vector<char>(PAGE_BUFFER_SIZE);
+};
+
+// Tests that drive the request runner, with its windows on a scripted toolkit.
+class RunnerTest : public HttpTest {
+ protected:
+  void SetUp() override { copy_text(run.device_address_text, sizeof run.device_address_text, "10.1.0.13"); }
+  int count_shown(int template_id) {
+    int n = 0;
+    for (int id : fake_->shown_templates())
+      n += id == template_id;
+    return n;
   }
 
-  static void set_credentials(const char* username, const char* password) {
-    copy_text(digest_state.username, sizeof digest_state.username, username);
-    copy_text(digest_state.password, sizeof digest_state.password, password);
-  }
+  ScopedFakeToolkit fake_;
 };
 
 inline std::string status_page(const std::string& product = "QOR-2102",
@@ -50,6 +62,10 @@ inline std::string status_page(const std::string& product = "QOR-2102",
 inline HttpReply challenge_reply(const std::string& nonce, const std::string& extra = "qop=\"auth\"") {
   return http_page("<html>Unauthorized</html>", "401 Unauthorized",
                    "WWW-Authenticate: Digest realm=\"QOR\", nonce=\"" + nonce + "\", " + extra + "\r\n");
+}
+
+inline std::int32_t size_of(const HttpReply& reply) {
+  return static_cast<std::int32_t>(reply.bytes.size());
 }
 
 }  // namespace qor::test

@@ -2,59 +2,38 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "app/process.h"
-#include "app/timing.h"
+#include "base/process.h"
+#include "base/trace.h"
 #include "tests/http/http_fixture.h"
-#include "tests/support/fake_toolkit.h"
-#include "ui/dialog_templates.h"
 
 namespace qor::test {
 namespace {
 
-constexpr const char* ABORT_TEXT = "Upgrade Failed: User Abort";
+using RequestRunner = RunnerTest;
 
-class RequestRunner : public HttpTest {
- protected:
-  void SetUp() override {
-    HttpTest::SetUp();
-    copy_text(device_address_text, sizeof device_address_text, "10.1.0.13");
-    saved_timing_ = timing;
-  }
-  void TearDown() override {
-    timing = saved_timing_;
-    HttpTest::TearDown();
-  }
+std::mutex trace_mutex;
+std::vector<std::string> trace_lines;
+void record_trace(const char* line) {
+  std::lock_guard lock(trace_mutex);
+  trace_lines.push_back(line);
+}
 
-  RequestJob job_for(const HttpTestServer& server, const char* path = STATUS_PAGE_PATH) {
-    return RequestJob{app_instance, LOOPBACK_ADDRESS, HTTP_BIND_PORT_BASE, LOOPBACK_ADDRESS, server.port(),
-                      path,         page_buffer,      PAGE_CAPACITY};
-  }
-
-  // The scripted user answers the password dialog with these credentials (OK), or cancels.
-  void answer_password(const std::string& password, const std::string& username = "") {
-    fake_->on_show(IDD_PASSWORD, [=](FakeToolkit& fake, Window w) {
-      if (!username.empty()) fake.type(w, IDC_USERNAME, username);
-      fake.type(w, IDC_PASSWORD, password);
-      fake.click(w, IDOK);
-    });
-  }
-
-  int count_shown(int template_id) {
-    int n = 0;
-    for (int id : fake_->shown_templates())
-      n += id == template_id;
-    return n;
-  }
-
-  ScopedFakeToolkit fake_;
-  Timing saved_timing_;
-};
+// Polls `flag` until it is set or the time is up.
+bool becomes_true(const std::atomic<bool>& flag, std::chrono::milliseconds timeout) {
+  auto until = std::chrono::steady_clock::now() + timeout;
+  while (!flag.load() && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return flag.load();
+}
 
 // The device's side of Digest with qop "auth": a page for the right password under `nonce`.
 bool authorized(const std::string& request, const char* nonce, const char* password) {
@@ -69,32 +48,33 @@ bool authorized(const std::string& request, const char* nonce, const char* passw
   return request.find(std::string("response=\"") + expected + "\"") != std::string::npos;
 }
 
-TEST_F(RequestRunner, PlainPageTakesOneAttemptWithoutPasswordDialog) {
+TEST_F(RequestRunner, PlainPageTakesOneAttemptInTheConnectingWindow) {
   HttpTestServer server;
   HttpReply reply = http_page(status_page());
   server.push(reply);
-  EXPECT_EQ(run_device_request(job_for(server)), static_cast<std::int32_t>(reply.bytes.size()));
+  trace_lines.clear();
+  set_trace_sink(record_trace);
+  RequestResult result = run_device_request(run, job_for(server.port()), info);
+  set_trace_sink(nullptr);
+  EXPECT_EQ(result.failure, Outcome::none);
+  EXPECT_EQ(result.received, size_of(reply));
   EXPECT_EQ(fake_->events(), (std::vector<std::string>{"create 105", "show 105", "destroy 105"}));
-  EXPECT_STREQ(device_info.product_name, "QOR-2102");
-}
-
-TEST_F(RequestRunner, ConnectingWindowTitleAndBarRange) {
-  HttpTestServer server;
-  server.push(http_page(status_page()));
-  run_device_request(job_for(server));
+  EXPECT_STREQ(info.product_name, "QOR-2102");
   WindowSnapshot state = fake_->last_state(fake_->wait_for(IDD_CONNECTING));
   EXPECT_EQ(state.title, "Connecting with QOR@10.1.0.13");
   EXPECT_EQ(state.controls[IDC_PROGRESS].range_low, 0);
   EXPECT_EQ(state.controls[IDC_PROGRESS].range_high, 100);
+  std::lock_guard lock(trace_mutex);
+  std::string announce = "HTTP 7f000001:23456 to 7f000001:" + std::to_string(server.port());
+  EXPECT_NE(std::find(trace_lines.begin(), trace_lines.end(), announce), trace_lines.end());
 }
 
 TEST_F(RequestRunner, RefusedConnectionReturnsZeroWithoutPasswordDialog) {
   Socket refuser(open_tcp_socket());
   bind_socket(refuser.get(), LOOPBACK_ADDRESS, 0);
-  RequestJob job{
-      app_instance,     LOOPBACK_ADDRESS, HTTP_BIND_PORT_BASE, LOOPBACK_ADDRESS, local_port(refuser.get()),
-      STATUS_PAGE_PATH, page_buffer,      PAGE_CAPACITY};
-  EXPECT_EQ(run_device_request(job), 0);
+  RequestResult result = run_device_request(run, job_for(local_port(refuser.get())), info);
+  EXPECT_EQ(result.failure, Outcome::none);
+  EXPECT_EQ(result.received, 0);
   EXPECT_EQ(count_shown(IDD_PASSWORD), 0);
 }
 
@@ -106,56 +86,69 @@ TEST_F(RequestRunner, FirstChallengeAsksWithAdminPresetAndFocusOnThePassword) {
   WindowSnapshot seen;
   fake_->on_show(IDD_PASSWORD, [&](FakeToolkit& fake, Window w) {
     seen = *fake.snapshot(w);
-    fake.type(w, IDC_PASSWORD, "pw");
+    fake.type(w, password_ids::PASSWORD, "pw");
     fake.click(w, IDOK);
   });
-  EXPECT_GT(run_device_request(job_for(server)), 0);
-  EXPECT_EQ(seen.controls[IDC_USERNAME].text, "admin");
-  EXPECT_EQ(seen.controls[IDC_PASSWORD].text, "");
-  EXPECT_EQ(seen.focus, IDC_PASSWORD);
-  EXPECT_EQ(seen.controls[IDC_MAIN_TEXT].text, PASSWORD_HELP_TEXT);
+  EXPECT_GT(run_device_request(run, job_for(server.port()), info).received, 0);
+  EXPECT_EQ(seen.controls[password_ids::USERNAME].text, "admin");
+  EXPECT_EQ(seen.controls[password_ids::PASSWORD].text, "");
+  EXPECT_EQ(seen.focus, password_ids::PASSWORD);
+  EXPECT_EQ(
+      seen.controls[password_ids::HELP].text,
+      "This QOR requires a password in order to be\r\nupgraded. If you do not have administrator's\r\n"
+      "privileges for this unit, please contact your\r\nService Provider or network administrator,\r\nbefore "
+      "proceeding.\r\n\r\nYou must provide the QOR administrator's\r\npassword to upgrade. If you are the "
+      "administrator\r\nand forgot the password, you may perform a\r\nfactory reset by entering * * * *, "
+      "option "
+      "52914#,\r\nand value 1 from a telephone connected to the\r\nunit to be upgraded.\r\n\r\n* * * * * * * "
+      "* * "
+      "* *  Warning  * * * * * * * * * * *\r\nAll settings will revert to default values\r\nafter factory "
+      "reset!  You may not be able to\r\nreestablish service after completing this upgrade\r\nwithout first "
+      "reentering service configuration\r\ninformation.");
   EXPECT_EQ(fake_->shown_templates(), (std::vector<int>{IDD_CONNECTING, IDD_PASSWORD, IDD_CONNECTING}));
-  EXPECT_STREQ(device_info.product_name, "OPEN");
-  EXPECT_STREQ(digest_state.username, "admin");
+  EXPECT_STREQ(info.product_name, "OPEN");
+  EXPECT_STREQ(digest().username, "admin");
   EXPECT_EQ(server.request_count(), 2u);
 }
 
-TEST_F(RequestRunner, RefusalUnderTheSameNonceAsksAgainAtOnce) {
+// Cancel in the password dialog is returned as the user's abort; the caller tells the user.
+TEST_F(RequestRunner, RefusalUnderTheSameNonceAsksAgainAtOnceAndCancelAborts) {
   HttpTestServer server;
   server.set_default(challenge_reply("same"));
   int shown = 0;
   fake_->on_show(IDD_PASSWORD, [&](FakeToolkit& fake, Window w) {
     if (++shown == 2) {
-      EXPECT_EQ(fake.snapshot(w)->controls[IDC_USERNAME].text, "admin");  // preset again
+      EXPECT_EQ(fake.snapshot(w)->controls[password_ids::USERNAME].text, "admin");  // preset again
       return fake.click(w, IDCANCEL);
     }
-    fake.type(w, IDC_USERNAME, "root");
-    fake.type(w, IDC_PASSWORD, "wrong");
+    fake.type(w, password_ids::USERNAME, "root");
+    fake.type(w, password_ids::PASSWORD, "wrong");
     fake.click(w, IDOK);
   });
-  ExitTrap trap;
-  EXPECT_THROW(run_device_request(job_for(server)), ProcessExit);
-  EXPECT_EQ(trap.code(), 0);
+  RequestResult result = run_device_request(run, job_for(server.port()), info);
+  EXPECT_EQ(result.failure, Outcome::user_abort);
+  EXPECT_EQ(result.received, 0);
   EXPECT_EQ(shown, 2);
   EXPECT_EQ(server.request_count(), 2u);  // no quick repeat between the dialogs
-  ASSERT_EQ(fake_->message_boxes().size(), 1u);
-  EXPECT_EQ(fake_->message_boxes()[0].text, ABORT_TEXT);
-  EXPECT_EQ(fake_->message_boxes()[0].caption, "QOR Firwmare Upgrade Error");
+  EXPECT_TRUE(fake_->message_boxes().empty());
 }
 
 TEST_F(RequestRunner, NewNonceEarnsOneQuickRepeatAndOKEarnsAnother) {
   HttpTestServer server;
   // Stored credentials from an earlier request; the device has since moved on to new nonces.
   set_credentials("admin", "pw");
-  std::strcpy(digest_state.nonce, "old");
-  std::strcpy(digest_state.previous_nonce, "old");
-  digest_state.nonce_count = 4;
+  std::strcpy(digest().nonce, "old");
+  std::strcpy(digest().previous_nonce, "old");
+  digest().nonce_count = 4;
   server.push(challenge_reply("n2"));  // quick repeat
   server.push(challenge_reply("n3"));  // refused again under a new nonce: ask
   server.push(challenge_reply("n4"));  // after OK: another quick repeat
   server.push(http_page(status_page("OPEN")));
-  answer_password("pw");
-  EXPECT_GT(run_device_request(job_for(server)), 0);
+  fake_->on_show(IDD_PASSWORD, [](FakeToolkit& fake, Window w) {
+    fake.type(w, password_ids::PASSWORD, "pw");
+    fake.click(w, IDOK);
+  });
+  EXPECT_GT(run_device_request(run, job_for(server.port()), info).received, 0);
   EXPECT_EQ(count_shown(IDD_PASSWORD), 1);
   EXPECT_EQ(count_shown(IDD_CONNECTING), 4);
   auto requests = server.requests();
@@ -171,28 +164,27 @@ TEST_F(RequestRunner, EmptyPasswordNeverRepeatsQuietly) {
   server.push(challenge_reply("a"));
   server.push(challenge_reply("b"));
   server.push(http_page(status_page()));
-  answer_password("");
-  EXPECT_GT(run_device_request(job_for(server)), 0);
+  fake_->on_show(IDD_PASSWORD, [](FakeToolkit& fake, Window w) { fake.click(w, IDOK); });
+  EXPECT_GT(run_device_request(run, job_for(server.port()), info).received, 0);
   EXPECT_EQ(count_shown(IDD_PASSWORD), 2);
   EXPECT_EQ(server.requests()[1].find("Authorization"), std::string::npos);
 }
 
-TEST_F(RequestRunner, CancelInPasswordDialogEndsTheRun) {
-  HttpTestServer server;
-  server.set_default(challenge_reply("n"));
-  fake_->on_show(IDD_PASSWORD, [](FakeToolkit& fake, Window w) { fake.click(w, IDCANCEL); });
-  ExitTrap trap;
-  EXPECT_THROW(run_device_request(job_for(server)), ProcessExit);
-  EXPECT_EQ(trap.code(), 0);
-  ASSERT_EQ(fake_->message_boxes().size(), 1u);
-  EXPECT_EQ(fake_->message_boxes()[0].text, ABORT_TEXT);
-}
+// Cancel while the worker is stuck receiving, from a device that holds the connection silently or
+// trickles a reply that never ends: the window goes and the abort comes back at once.
+class CancelWhileWaiting : public RunnerTest, public ::testing::WithParamInterface<bool> {};
 
-TEST_F(RequestRunner, CancelWhileTheDeviceHoldsTheConnection) {
+TEST_P(CancelWhileWaiting, ReturnsTheAbortWithTheWindowGone) {
+  HttpReply reply;
+  reply.never_close = true;
+  if (GetParam()) {
+    reply = http_page(std::string(1 << 20, 'x'));
+    reply.chunk_size = 64;
+    reply.chunk_delay_ms = 5;
+    reply.never_close = true;
+  }
   HttpTestServer server;
-  HttpReply held;
-  held.never_close = true;
-  server.push(held);
+  server.push(reply);
   std::thread canceller;
   fake_->on_show(IDD_CONNECTING, [&](FakeToolkit& fake, Window w) {
     // Cancel once the request is on the wire, so that the worker is really stuck in its receive.
@@ -201,47 +193,40 @@ TEST_F(RequestRunner, CancelWhileTheDeviceHoldsTheConnection) {
       fake.click(w, IDCANCEL);
     });
   });
-  ExitTrap trap;
-  EXPECT_THROW(run_device_request(job_for(server)), ProcessExit);
+  RequestResult result = run_device_request(run, job_for(server.port()), info);
   canceller.join();
-  EXPECT_EQ(trap.code(), 0);
-  ASSERT_EQ(fake_->message_boxes().size(), 1u);
-  EXPECT_EQ(fake_->message_boxes()[0].text, ABORT_TEXT);
+  EXPECT_EQ(result.failure, Outcome::user_abort);
+  EXPECT_EQ(result.received, 0);
   EXPECT_FALSE(fake_->snapshot(fake_->wait_for(IDD_CONNECTING)).has_value());
-  auto events = fake_->events();
-  EXPECT_EQ(events[events.size() - 2], "destroy 105");  // gone before the message
+  EXPECT_EQ(fake_->events(), (std::vector<std::string>{"create 105", "show 105", "destroy 105"}));
 }
 
-TEST_F(RequestRunner, WorkerThatEndsTheProcessTakesTheRunnerWithIt) {
-  const std::uint16_t base = 38611;
-  std::vector<Socket> taken;
-  for (int i = 0; i < BIND_PORT_TRIES; ++i) {
-    taken.emplace_back(open_tcp_socket());
-    bind_socket(taken.back().get(), LOOPBACK_ADDRESS, static_cast<std::uint16_t>(base + i));
-  }
+INSTANTIATE_TEST_SUITE_P(Devices, CancelWhileWaiting, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "EndlessReply" : "SilentHold"; });
+
+// When another thread ends the run, the runner waiting on a silent device ends with it.
+TEST_F(RequestRunner, RunEndedElsewhereTakesTheRunnerWithIt) {
   HttpTestServer server;
-  RequestJob job = job_for(server);
-  job.bind_port_base = base;
+  HttpReply held;
+  held.never_close = true;
+  server.push(held);
   ExitTrap trap;
-  EXPECT_THROW(run_device_request(job), ProcessExit);
-  ASSERT_TRUE(trap.wait());
-  ASSERT_EQ(fake_->message_boxes().size(), 1u);
-  EXPECT_EQ(fake_->message_boxes()[0].text, "Upgrade Failed: Can't bind HTTP socket");
-}
-
-TEST_F(RequestRunner, LongCredentialsAreCutTo126) {
-  HttpTestServer server;
-  server.push(challenge_reply("n"));
-  server.push(http_page(status_page()));
-  answer_password(std::string(130, 'p'), std::string(130, 'u'));
-  run_device_request(job_for(server));
-  EXPECT_EQ(std::string(digest_state.username), std::string(126, 'u'));
-  EXPECT_EQ(std::string(digest_state.password), std::string(126, 'p'));
+  std::thread ender([&server] {
+    server.wait_for_requests(1);
+    try {
+      end_process(0);
+    } catch (const ProcessExit&) {
+    }
+  });
+  EXPECT_THROW(run_device_request(run, job_for(server.port()), info), ProcessExit);
+  ender.join();
+  EXPECT_EQ(trap.code(), 0);
+  EXPECT_TRUE(fake_->message_boxes().empty());
 }
 
 // The bar steps 0..100 then 0 again, once per 10 passes, and carries on across the attempts of a call.
 TEST_F(RequestRunner, BarPositionsWrapAndCarryOnAcrossAttempts) {
-  timing.runner_poll_ms = 0;
+  run.timing.runner_poll_ms = 0;
   HttpTestServer server;
   FakeToolkit& fake = *fake_;
   auto after_positions = [&fake](int nth, std::size_t count, HttpReply reply) {
@@ -256,7 +241,7 @@ TEST_F(RequestRunner, BarPositionsWrapAndCarryOnAcrossAttempts) {
     return after_positions(2, 3, http_page(status_page()));
   });
   set_credentials("admin", "pw");
-  run_device_request(job_for(server));
+  run_device_request(run, job_for(server.port()), info);
   std::vector<int> first = fake.progress_positions(fake.wait_for(IDD_CONNECTING, 0));
   std::vector<int> second = fake.progress_positions(fake.wait_for(IDD_CONNECTING, 1));
   ASSERT_GE(first.size(), 120u);
@@ -266,52 +251,55 @@ TEST_F(RequestRunner, BarPositionsWrapAndCarryOnAcrossAttempts) {
   for (std::size_t i = 0; i < all.size(); ++i)
     ASSERT_EQ(all[i], static_cast<int>(i % 101)) << "at " << i;
 
-  run_device_request(job_for(server));
+  run_device_request(run, job_for(server.port()), info);
   std::vector<int> next_call = fake.progress_positions(fake.wait_for(IDD_CONNECTING, 2));
   ASSERT_FALSE(next_call.empty());
   EXPECT_EQ(next_call[0], 0);
 }
 
-// The main thread's and the listener thread's requests never overlap.
-TEST_F(RequestRunner, RequestsFromTwoThreadsTakeTurns) {
-  HttpTestServer first, second;
-  std::atomic<bool> release{false};
-  first.set_handler([&](const HttpRequestRecord&, std::size_t) {
-    while (!release.load())
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return http_page(status_page("FIRST"));
+// A device that accepts the upgrade request and never answers must not hold up the verification that
+// the other thread of the same run sends meanwhile; both requests count on under the one nonce.
+TEST_F(RequestRunner, SilentDeviceDoesNotDelayAnotherRequestOfTheRun) {
+  std::strcpy(digest().realm, "QOR");
+  std::strcpy(digest().nonce, "n1");
+  std::strcpy(digest().qop, "auth");
+  set_credentials("admin", "pw");
+  HttpTestServer silent, answering;
+  HttpReply held;
+  held.never_close = true;
+  silent.push(held);
+  answering.set_default(http_page(status_page("SECOND")));
+
+  RequestResult first{Outcome::declined, -5}, second{Outcome::declined, -5};
+  DeviceInfo first_info{}, second_info{};
+  std::atomic<bool> first_done{false}, second_done{false};
+  std::thread a([&] {
+    first = run_device_request(run, job_for(silent.port()), first_info);
+    first_done.store(true);
   });
-  second.set_default(http_page(status_page("SECOND")));
-  std::int32_t first_result = -5, second_result = -5;
-  std::thread a([&] { first_result = run_device_request(job_for(first)); });
-  ASSERT_TRUE(first.wait_for_requests(1));
-  std::thread b([&] { second_result = run_device_request(job_for(second)); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(second.connection_count(), 0u);
-  release.store(true);
+  EXPECT_TRUE(silent.wait_for_requests(1));
+  std::thread b([&] {
+    second = run_device_request(run, job_for(answering.port()), second_info);
+    second_done.store(true);
+  });
+  EXPECT_TRUE(becomes_true(second_done, std::chrono::seconds(5)));
+  EXPECT_FALSE(first_done.load());
+  silent.release();
   a.join();
   b.join();
-  EXPECT_GT(first_result, 0);
-  EXPECT_GT(second_result, 0);
-  EXPECT_STREQ(device_info.product_name, "SECOND");
-}
 
-TEST(PasswordDialog, HelpTextStandsAsWritten) {
-  EXPECT_STREQ(
-      PASSWORD_HELP_TEXT,
-      "This QOR requires a password in order to be\r\nupgraded. If you do not have "
-      "administrator's\r\nprivileges "
-      "for this unit, please contact your\r\nService Provider or network administrator,\r\nbefore "
-      "proceeding.\r\n\r\nYou must provide the QOR administrator's\r\npassword to upgrade. If you are the "
-      "administrator\r\nand forgot the password, you may perform a\r\nfactory reset by entering * * * *, "
-      "option "
-      "52914#,\r\nand value 1 from a telephone connected to the\r\nunit to be upgraded.\r\n\r\n* * * * * * * "
-      "* * "
-      "* *  Warning  * * * * * * * * * * *\r\nAll settings will revert to default values\r\nafter factory "
-      "reset!  "
-      "You may not be able to\r\nreestablish service after completing this upgrade\r\nwithout first "
-      "reentering "
-      "service configuration\r\ninformation.");
+  EXPECT_EQ(second.failure, Outcome::none);
+  EXPECT_GT(second.received, 0);
+  EXPECT_STREQ(second_info.product_name, "SECOND");
+  EXPECT_EQ(first.failure, Outcome::none);
+  EXPECT_EQ(first.received, 0);
+  ASSERT_EQ(silent.request_count(), 1u);
+  ASSERT_EQ(answering.request_count(), 1u);
+  EXPECT_NE(silent.requests()[0].find(",nonce=\"n1\","), std::string::npos);
+  EXPECT_NE(silent.requests()[0].find(",nc=000000001,"), std::string::npos);
+  EXPECT_NE(answering.requests()[0].find(",nonce=\"n1\","), std::string::npos);
+  EXPECT_NE(answering.requests()[0].find(",nc=000000002,"), std::string::npos);
+  EXPECT_EQ(digest().nonce_count, 2u);
 }
 
 }  // namespace

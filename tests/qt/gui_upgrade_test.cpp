@@ -103,7 +103,8 @@ void GuiUpgradeTest::upgrades_the_simulated_device() {
 
   QtDialog* confirm = wait_dialog(IDD_CONFIRM);
   QVERIFY(confirm);
-  QCOMPARE(qobject_cast<QLineEdit*>(confirm->control(confirm_ids::SOFTWARE_VERSION))->text(), QStringLiteral("3.0.0"));
+  QCOMPARE(qobject_cast<QLineEdit*>(confirm->control(confirm_ids::SOFTWARE_VERSION))->text(),
+           QStringLiteral("3.0.0"));
   click(confirm, IDOK);
 
   QVERIFY(wait_dialog(IDD_UPLOAD));

@@ -361,7 +361,8 @@ void QtBackendTest::every_kind_of_control_is_drawn() {
   QCOMPARE(help->document()->blockCount(), 7);  // one block per line of the text
   QCOMPARE(child<QLineEdit>(password, password_ids::PASSWORD)->echoMode(), QLineEdit::Password);
   QCOMPARE(child<QLineEdit>(password, password_ids::USERNAME)->text(), QStringLiteral("admin"));
-  QCOMPARE(child<QComboBox>(address, address_ids::LOCAL_ADDRESSES)->currentText(), QStringLiteral("192.168.1.20"));
+  QCOMPARE(child<QComboBox>(address, address_ids::LOCAL_ADDRESSES)->currentText(),
+           QStringLiteral("192.168.1.20"));
   for (QLabel* l : password->findChildren<QLabel*>()) {
     QVERIFY(l->alignment() & Qt::AlignRight);  // "User" and "Password"
   }

@@ -42,7 +42,8 @@ TEST_F(AddressDialog, OpensWithProductVersionAndLocalAddresses) {
   EXPECT_EQ(s.title, "QOR-4710 Firmware Upgrade");
   EXPECT_EQ(s.controls[IDC_MAIN_TEXT].text, "This program will upgrade your QOR\r\nfirmware to:");
   EXPECT_EQ(s.controls[address_ids::VERSION].text, "Version 3.2.1");
-  EXPECT_EQ(s.controls[address_ids::LOCAL_ADDRESSES].items, (std::vector<std::string>{"192.168.1.20", "10.0.0.5"}));
+  EXPECT_EQ(s.controls[address_ids::LOCAL_ADDRESSES].items,
+            (std::vector<std::string>{"192.168.1.20", "10.0.0.5"}));
   EXPECT_EQ(s.controls[address_ids::LOCAL_ADDRESSES].selection, 0);
   EXPECT_EQ(s.focus, address_ids::ADDRESS);
 }

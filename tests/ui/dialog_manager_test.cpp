@@ -53,8 +53,8 @@ TEST(DialogManager, ModelessClicksWaitForTheOwnersPump) {
   commands_seen = 0;
   Window w = toolkit().create_dialog(IDD_WARNING, recording_proc);
   ASSERT_NE(w, Window::none);
-  fake->click(w, 1021);
-  fake->click(w, 1021);
+  fake->click(w, warning_ids::TEXT);
+  fake->click(w, warning_ids::TEXT);
   EXPECT_EQ(commands_seen.load(), 0);                               // nothing runs until the owner pumps
   std::thread other([&] { EXPECT_FALSE(toolkit().pump_one(w)); });  // nor on another thread
   other.join();
@@ -131,6 +131,33 @@ TEST(DebugTrace, DiscardsUnlessASinkIsInstalled) {
   debug_trace("Send block %d (%d)\n", 3, 512);
   set_trace_sink(nullptr);
   EXPECT_EQ(seen, "Send block 3 (512)\n");
+}
+
+// An interrupt from the terminal is never lost: whatever window is open when it comes, or opens later,
+// is cancelled; an answer already queued in a modal dialog still stands.
+TEST(DialogManager, CancelEverythingReachesEveryWindowOpenNowOrLater) {
+  test::ScopedFakeToolkit fake;
+  DialogManager& manager = fake->manager();
+  commands_seen = 0;
+
+  Window open_before = toolkit().create_dialog(IDD_UPLOAD, recording_proc);
+  Window closing = toolkit().create_dialog(IDD_CONNECTING, recording_proc);
+  std::intptr_t answered = -1;
+  std::thread modal([&] {
+    fake->on_show(IDD_WARNING, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
+    answered = toolkit().dialog_box(IDD_WARNING, recording_proc);
+  });
+  modal.join();
+  manager.cancel_everything();
+  toolkit().destroy_window(closing);  // gone with the cancel still queued
+  EXPECT_TRUE(toolkit().pump_one(open_before));
+
+  fake->on_show(IDD_CONFIRM, nullptr);
+  EXPECT_EQ(toolkit().dialog_box(IDD_CONFIRM, recording_proc), 0);  // opened afterwards, nobody clicks
+  Window later = toolkit().create_dialog(IDD_WAITING, recording_proc);
+  EXPECT_TRUE(toolkit().pump_one(later));
+  EXPECT_EQ(answered, 7);
+  EXPECT_TRUE(manager.cancelling());
 }
 
 }  // namespace

@@ -44,15 +44,16 @@ TEST_P(DialogEnd, EndsWithOneForOkAndZeroForCancel) {
 }
 
 // Commands of other controls are not an answer: the dialog waits for 1 or 2.
-INSTANTIATE_TEST_SUITE_P(All, DialogEnd,
-                         ::testing::Values(EndCase{IDD_WARNING, warning_dialog_proc, {1}, 1},
-                                           EndCase{IDD_WARNING, warning_dialog_proc, {2}, 0},
-                                           EndCase{IDD_WARNING, warning_dialog_proc, {warning_ids::TEXT, 1}, 1},
-                                           EndCase{IDD_CONFIRM, confirm_dialog_proc, {1}, 1},
-                                           EndCase{IDD_CONFIRM, confirm_dialog_proc, {confirm_ids::SERIAL_NUMBER, 2}, 0},
-                                           EndCase{IDD_CONFIRM_TRANSITION, confirm_dialog_proc, {1}, 1},
-                                           EndCase{IDD_SUCCESS, success_dialog_proc, {1}, 1},
-                                           EndCase{IDD_SUCCESS, success_dialog_proc, {2}, 0}));
+INSTANTIATE_TEST_SUITE_P(
+    All, DialogEnd,
+    ::testing::Values(EndCase{IDD_WARNING, warning_dialog_proc, {1}, 1},
+                      EndCase{IDD_WARNING, warning_dialog_proc, {2}, 0},
+                      EndCase{IDD_WARNING, warning_dialog_proc, {warning_ids::TEXT, 1}, 1},
+                      EndCase{IDD_CONFIRM, confirm_dialog_proc, {1}, 1},
+                      EndCase{IDD_CONFIRM, confirm_dialog_proc, {confirm_ids::SERIAL_NUMBER, 2}, 0},
+                      EndCase{IDD_CONFIRM_TRANSITION, confirm_dialog_proc, {1}, 1},
+                      EndCase{IDD_SUCCESS, success_dialog_proc, {1}, 1},
+                      EndCase{IDD_SUCCESS, success_dialog_proc, {2}, 0}));
 
 TEST_F(SequenceDialogs, WarningShowsItsTextWithFocusOnTheDefaultCancel) {
   run(IDD_WARNING, warning_dialog_proc, {2});
