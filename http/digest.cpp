@@ -29,6 +29,16 @@ const char* find_quoted(const char* text, const char* name, std::size_t& length)
   return at;
 }
 
+// Where the unquoted value of `name` (given with its '=') begins, and how long it is: a token, as the
+// RFCs write algorithm=MD5. It runs to the next comma, blank or line end.
+const char* find_token(const char* text, const char* name, std::size_t& length) {
+  const char* at = std::strstr(text, name);
+  if (!at) return nullptr;
+  at += std::strlen(name);
+  length = std::strcspn(at, ", \t\r\n");
+  return at;
+}
+
 void copy_cut(char* field, std::size_t size, const char* value, std::size_t length) {
   if (length >= size) length = size - 1;
   std::memcpy(field, value, length);
@@ -42,9 +52,13 @@ bool copy_whole(char* field, std::size_t size, const char* value, std::size_t le
   return true;
 }
 
-void copy_optional(const char* text, const char* name, char* field, std::size_t size) {
+// The quoted value of `name`, cut to the field; when there is none and `token_name` is given, its
+// unquoted value instead. Empty when neither is there.
+void copy_optional(const char* text, const char* name, char* field, std::size_t size,
+                   const char* token_name = nullptr) {
   std::size_t length = 0;
   const char* value = find_quoted(text, name, length);
+  if (!value && token_name) value = find_token(text, token_name, length);
   copy_cut(field, size, value ? value : "", value ? length : 0);
 }
 
@@ -71,7 +85,8 @@ int parse_digest_challenge(const char* challenge, DigestState& state) {
     state.nonce_count = 0;
   }
   std::snprintf(state.cnonce, sizeof state.cnonce, "%x", static_cast<unsigned>(std::rand() & 0x7FFF));
-  copy_optional(challenge, "algorithm=\"", state.algorithm, sizeof state.algorithm);
+  // Standard servers send the algorithm as a bare token; the device quotes it.
+  copy_optional(challenge, "algorithm=\"", state.algorithm, sizeof state.algorithm, "algorithm=");
   copy_optional(challenge, "qop=\"", state.qop, sizeof state.qop);
   copy_optional(challenge, "opaque=\"", state.opaque, sizeof state.opaque);
   return 0;

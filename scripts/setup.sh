@@ -10,6 +10,7 @@ packages=(
   clang clang-format libclang-rt-dev
   curl
   python3 iproute2
+  apache2 apache2-utils lighttpd
 )
 
 missing=()
@@ -25,5 +26,16 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Apache and lighttpd only serve the interoperability test, from its own configurations: keep their
+  # system services from starting on install. A policy-rc.d that was already there is left as it is.
+  policy=/usr/sbin/policy-rc.d
+  own_policy=0
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' >"$policy" && chmod 755 "$policy"
+    own_policy=1
+  fi
+  status=0
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" || status=$?
+  [ $own_policy -eq 0 ] || rm -f "$policy"
+  exit $status
 fi

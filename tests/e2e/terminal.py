@@ -128,8 +128,8 @@ def interrupt(sim, cli):
         fail(f"warning: exit status {status}", term.text)
     # At the password prompt: the user aborts.
     with tempfile.NamedTemporaryFile("w+") as log:
-        device = start_sim(sim, log, "--address", "127.0.0.23", "--password", "secret")
-        term = Terminal([cli, "--device", "127.0.0.23", "--yes"])
+        device = start_sim(sim, log, "--address", "127.0.0.41", "--password", "secret")
+        term = Terminal([cli, "--device", "127.0.0.41", "--yes"])
         term.expect("User [admin]: ")
         term.interrupt()
         status = term.wait(timeout=5)

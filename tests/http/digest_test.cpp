@@ -156,6 +156,35 @@ TEST(DigestChallenge, StoresEveryValueAndDrawsACnonce) {
   EXPECT_LE(std::strlen(s.cnonce), 4u);
 }
 
+// The device quotes the algorithm; standard servers send it as a bare token.
+struct AlgorithmCase {
+  const char* challenge;  // after realm="r", nonce="n",
+  const char* algorithm;
+};
+
+class ChallengeAlgorithm : public ::testing::TestWithParam<AlgorithmCase> {};
+
+TEST_P(ChallengeAlgorithm, Stored) {
+  DigestState s{};
+  std::strcpy(s.algorithm, "KEPT");
+  std::string challenge =
+      std::string("WWW-Authenticate: Digest realm=\"r\", nonce=\"n\", ") + GetParam().challenge;
+  ASSERT_EQ(parse_digest_challenge(challenge.c_str(), s), 0);
+  EXPECT_STREQ(s.algorithm, GetParam().algorithm) << challenge;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    QuotedAndBare, ChallengeAlgorithm,
+    ::testing::Values(AlgorithmCase{"algorithm=\"MD5 sess\", qop=\"auth\"", "MD5 sess"},
+                      AlgorithmCase{"qop=\"auth\"", ""},
+                      AlgorithmCase{"algorithm=MD5, domain=\"/admin/\", qop=\"auth\"", "MD5"},
+                      AlgorithmCase{"algorithm=md5 qop=\"auth\"", "md5"},
+                      AlgorithmCase{"algorithm=MD5-sess\r\n\r\n<html>", "MD5-sess"},
+                      AlgorithmCase{"algorithm=MD5-sess", "MD5-sess"},
+                      AlgorithmCase{"algorithm=, qop=\"auth\"", ""},
+                      AlgorithmCase{"algorithm=MD5-sess-and-more, qop=\"auth\"", "MD5-sess-and-mo"},
+                      AlgorithmCase{"algorithm=MD5, opaque=\"o\", algorithm=\"MD5-sess\"", "MD5-sess"}));
+
 TEST(DigestChallenge, SameNonceKeepsTheCountNewNonceResetsItAndEveryChallengeDrawsACnonce) {
   DigestState s{};
   std::srand(11);
