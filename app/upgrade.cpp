@@ -20,10 +20,10 @@ const SequenceOperations REAL_OPERATIONS{&run_device_request, &start_tftp_listen
 
 namespace {
 
-RequestResult device_request(UpgradeRun& run, const SequenceOperations& ops, const char* path) {
+RequestResult device_request(UpgradeRun& run, const SequenceOperations& ops, const char* path,
+                             DeviceInfo& info) {
   return ops.run_device_request(
-      run, {run.local_address, HTTP_BIND_PORT_BASE, run.device_address, DEVICE_HTTP_PORT, path},
-      run.device_info);
+      run, {run.local_address, HTTP_BIND_PORT_BASE, run.device_address, DEVICE_HTTP_PORT, path}, info);
 }
 
 // The reply to an upgrade request is not looked at: the listener keeps waiting for the device whatever
@@ -36,10 +36,7 @@ Outcome send_upgrade_trigger(UpgradeRun& run, const SequenceOperations& ops, std
   std::snprintf(path, sizeof path, texts::UPGRADE_PATH_FORMAT, (a >> 24) & 0xFF, (a >> 16) & 0xFF,
                 (a >> 8) & 0xFF, a & 0xFF, static_cast<unsigned>(port), filename);
   DeviceInfo ignored = run.device_info;
-  return ops
-      .run_device_request(
-          run, {run.local_address, HTTP_BIND_PORT_BASE, run.device_address, DEVICE_HTTP_PORT, path}, ignored)
-      .failure;
+  return device_request(run, ops, path, ignored).failure;
 }
 
 std::intptr_t record(UpgradeRun& run) {
@@ -94,7 +91,7 @@ Outcome run_upgrade_sequence(UpgradeRun& run, const SequenceOperations& ops) {
       0)
     return Outcome::declined;
 
-  RequestResult status = device_request(run, ops, STATUS_PAGE_PATH);
+  RequestResult status = device_request(run, ops, STATUS_PAGE_PATH, run.device_info);
   if (status.failure != Outcome::none) return status.failure;
   if (status.received <= 0) return Outcome::no_response;
 
