@@ -1,5 +1,5 @@
 // A small TFTP client for the tests: sends read requests and acknowledgements from its own loopback
-// socket and reads what the server sends back.
+// socket and reads what the server sends back; and the test images it fetches.
 #pragma once
 
 #include <chrono>
@@ -32,7 +32,6 @@ class TftpTestPeer {
   bool ok() const { return sock_.valid(); }
   std::uint32_t address() const { return address_; }
   std::uint16_t port() const { return port_; }
-  SocketHandle handle() const { return sock_.get(); }
 
   // Where the requests and acknowledgements go; reply() also points it at the last datagram's source.
   void aim(std::uint32_t address, std::uint16_t port);
@@ -58,5 +57,13 @@ class TftpTestPeer {
 };
 
 Bytes rrq_bytes(const std::string& name, const std::string& mode = "octet");
+
+// Test image bytes: a pattern that differs from block to block and from seed to seed.
+inline Bytes pattern_bytes(std::size_t size, unsigned seed) {
+  Bytes b(size);
+  for (std::size_t i = 0; i < size; ++i)
+    b[i] = static_cast<unsigned char>(i * 13 + i / 512 + seed);
+  return b;
+}
 
 }  // namespace qor::test
