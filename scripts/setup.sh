@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build
+  build-essential cmake ninja-build help2man file
   qt6-base-dev
   libgtest-dev libgmock-dev
   clang clang-format libclang-rt-dev

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, then builds and tests
-#   default  release build: unit, GUI (offscreen) and end-to-end tests
+#   default  release build: unit, GUI (offscreen) and end-to-end tests; then the Debian package made
+#            from it, installed, used by an ordinary user and removed (scripts/package-test.sh, as root)
 #   dev      AddressSanitizer + UndefinedBehaviorSanitizer build: the same tests
 #   tsan     ThreadSanitizer build of the core: its threaded tests
 #   fuzz     libFuzzer targets (clang): a short run of each
@@ -19,4 +20,8 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "$preset" -j "$jobs"
   echo "=== $preset: tests"
   ctest --preset "$preset" -j "$jobs"
+  if [ "$preset" = default ]; then
+    echo "=== default: the Debian package"
+    bash scripts/package-test.sh
+  fi
 done

@@ -28,13 +28,40 @@ bool display_available(int argc, char** argv) {
   return false;
 }
 
+const char* const usage_text =
+    "Usage: qor-upgrade [--loopback-addresses]\n"
+    "Upgrades the firmware of a QOR on the local network with the image this program carries, in a\n"
+    "series of windows: the QOR's address, what it reports, the upload and the check of its new version.\n"
+    "\n"
+    "  --loopback-addresses   offer this PC's loopback addresses too (for a QOR simulated on this PC)\n"
+    "  --help, --version\n"
+    "Qt's own options (-platform, -style, ...) are accepted as well.\n"
+    "\n"
+    "Exit status: 0 when the run ends (its outcome is shown in a window), 1 no display, 2 usage error.\n"
+    "The image is served by TFTP from UDP port 69 (or the next free one up to 168): this needs\n"
+    "root or the capability CAP_NET_BIND_SERVICE.\n";
+
+// --help and --version are answered before Qt starts, so they need no display.
+bool answer_help_or_version(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(usage_text, stdout);
+      return true;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::puts("qor-upgrade 1.0.0");
+      return true;
+    }
+  }
+  return false;
+}
+
 bool parse_options(int argc, char** argv, qor::StartupOptions& options) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--loopback-addresses") == 0) {
       options.loopback_addresses = true;
     } else {
-      std::fprintf(stderr, "qor-upgrade: unknown option %s\nusage: qor-upgrade [--loopback-addresses]\n",
-                   argv[i]);
+      std::fprintf(stderr, "qor-upgrade: unknown option %s\nTry 'qor-upgrade --help'.\n", argv[i]);
       return false;
     }
   }
@@ -44,6 +71,7 @@ bool parse_options(int argc, char** argv, qor::StartupOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (answer_help_or_version(argc, argv)) return 0;
   if (!display_available(argc, argv)) {
     std::fputs("qor-upgrade needs a graphical display; for the command line use qor-upgrade-cli\n", stderr);
     qor::end_process(1);
