@@ -288,7 +288,8 @@ int QtDialog::first_tab_stop() const {
 }
 
 void QtDialog::show_dialog() {
-  setWindowModality(modal_ ? Qt::ApplicationModal : Qt::NonModal);
+  // No Qt modality, even for a modal dialog: it has no owner window, so it disables no other window;
+  // its own thread waits in the dialog manager's loop.
   show();
   if (QGuiApplication::platformName() != QLatin1String("offscreen")) raise();  // offscreen has no z-order
   activateWindow();
@@ -296,6 +297,7 @@ void QtDialog::show_dialog() {
 }
 
 void QtDialog::reject() {
+  if (!isEnabled()) return;  // under a box of its thread, the close box does nothing either
   manager_.user_command(window_, IDCANCEL);
 }
 

@@ -10,6 +10,8 @@
 
 #include <map>
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include "front/qt/qt_dialog.h"
 #include "ui/dialog_manager.h"
@@ -47,14 +49,16 @@ class QtDialogView : public DialogView {
   void post(F&& work);
   template <class F>
   void post_to(Window window, F&& work);  // runs work(dialog) if the window still has one
-  void show_box(Window owner, const QString& text, const QString& caption,
-                std::shared_ptr<struct BoxAnswer> answer);
+  void show_box(Window owner, std::thread::id caller, unsigned flags, const QString& text,
+                const QString& caption, std::shared_ptr<struct BoxAnswer> answer);
+  std::vector<QtDialog*> windows_blocked_by_box(Window owner, std::thread::id caller, unsigned flags) const;
 
   DialogManager* manager_ = nullptr;
   std::unique_ptr<QObject> context_;  // where posted work runs: the GUI thread
   BaseUnits units_;
   PixelSize screen_{1024, 768};
-  std::map<Window, QtDialog*> dialogs_;  // GUI thread only
+  std::map<Window, QtDialog*> dialogs_;              // GUI thread only
+  std::map<Window, std::thread::id> owner_threads_;  // GUI thread only
 };
 
 // A DialogManager drawn by Qt. Create it on the GUI thread after the QApplication, then install
