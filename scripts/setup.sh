@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   clang clang-format libclang-rt-dev
   curl
+  xvfb openbox
 )
 
 missing=()

@@ -294,6 +294,29 @@ void QtDialog::show_dialog() {
   if (QGuiApplication::platformName() != QLatin1String("offscreen")) raise();  // offscreen has no z-order
   activateWindow();
   apply_focus(pending_focus_ != 0 ? pending_focus_ : first_tab_stop());
+  check_frame();  // a platform that frames the window at once sends no move for it
+}
+
+QMargins QtDialog::frame_margins() const {
+  QRect inner = geometry();
+  QRect outer = frameGeometry();
+  return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+          outer.bottom() - inner.bottom()};
+}
+
+void QtDialog::check_frame() {
+  QMargins frame = frame_margins();
+  if (frame == frame_) return;
+  frame_ = frame;
+  emit frame_changed();
+}
+
+bool QtDialog::event(QEvent* event) {
+  bool handled = QDialog::event(event);
+  // A window manager frames the window some time after it was shown; the window is drawn again then,
+  // and a centred one moves, since its frame takes the corner it was given.
+  if ((event->type() == QEvent::Move || event->type() == QEvent::Paint) && isVisible()) check_frame();
+  return handled;
 }
 
 void QtDialog::reject() {

@@ -9,6 +9,8 @@
 
 #include <future>
 
+#include "ui/error_box.h"
+
 // The pictures are compiled into this static library; nothing else would pull their registration in.
 static void register_icon_resources() {
   Q_INIT_RESOURCE(icons);
@@ -53,15 +55,45 @@ QtDialog* QtDialogView::dialog(Window window) const {
   return it == dialogs_.end() ? nullptr : it->second;
 }
 
+QMargins QtDialogView::frame() const {
+  std::lock_guard lock(frame_mutex_);
+  return frame_;
+}
+
 PixelSize QtDialogView::pixel_size(const DialogTemplate& tmpl) {
-  return {units_.px_x(tmpl.width), units_.px_y(tmpl.height)};
+  // The window's rectangle is its outer one, frame included, so that centring counts the title bar.
+  // The window manager frames a window only once it is shown; until then, one looks like the last.
+  QMargins f = frame();
+  return {units_.px_x(tmpl.width) + f.left() + f.right(), units_.px_y(tmpl.height) + f.top() + f.bottom()};
 }
 
 void QtDialogView::on_create(Window window, const DialogTemplate& tmpl, bool modal) {
   post([this, window, &tmpl, modal, owner = std::this_thread::get_id()] {
-    dialogs_[window] = new QtDialog(*manager_, window, tmpl, modal, units_);
+    auto* d = new QtDialog(*manager_, window, tmpl, modal, units_);
+    dialogs_[window] = d;
     owner_threads_[window] = owner;
+    QObject::connect(d, &QtDialog::frame_changed, context_.get(), [this, window] { frame_changed(window); });
   });
+}
+
+void QtDialogView::frame_changed(Window window) {
+  QtDialog* d = dialog(window);
+  if (!d) return;
+  {
+    std::lock_guard lock(frame_mutex_);
+    frame_ = d->frame_margins();
+  }
+  // The window was centred on a size without this frame (the first window of the run, or a new frame):
+  // centre its real outer rectangle instead. A window placed elsewhere keeps its corner.
+  std::optional<WindowSnapshot> s = manager_->snapshot(window);
+  if (!s) return;
+  int width = s->rect.right - s->rect.left, height = s->rect.bottom - s->rect.top;
+  QSize outer = d->frameGeometry().size();
+  bool centred = s->rect.left == centered_origin(screen_.width, 0, width) &&
+                 s->rect.top == centered_origin(screen_.height, 0, height);
+  if (!centred || (outer.width() == width && outer.height() == height)) return;
+  d->move(centered_origin(screen_.width, 0, outer.width()),
+          centered_origin(screen_.height, 0, outer.height()));
 }
 
 void QtDialogView::on_show(Window window) {

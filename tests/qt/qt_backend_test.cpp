@@ -106,6 +106,11 @@ std::intptr_t ignoring_proc(Window, unsigned, std::uintptr_t, std::intptr_t) {
   return 0;
 }
 
+std::intptr_t centring_proc(Window window, unsigned message, std::uintptr_t, std::intptr_t) {
+  if (message == MSG_INITDIALOG) center_window(window);
+  return 0;
+}
+
 std::intptr_t ending_proc(Window window, unsigned message, std::uintptr_t, std::intptr_t) {
   if (message == MSG_COMMAND) toolkit().end_dialog(window, 0);
   return 0;
@@ -132,7 +137,8 @@ class QtBackendTest : public QObject {
   void error_box_blocks_its_caller_until_closed();
   void only_the_blocked_threads_windows_wait_data();
   void only_the_blocked_threads_windows_wait();
-  void dialog_is_placed_where_it_was_centred();
+  void dialog_frame_is_centred_data();
+  void dialog_frame_is_centred();
   void every_kind_of_control_is_drawn();
   void sample_texts_fit_their_boxes();
   void upgrade_start_runs_its_dialogs_through_qt();
@@ -402,16 +408,44 @@ void QtBackendTest::only_the_blocked_threads_windows_wait() {
   QCOMPARE(static_cast<int>(commands_seen.size() + blocked.get()), delivered);
 }
 
-void QtBackendTest::dialog_is_placed_where_it_was_centred() {
+void QtBackendTest::dialog_frame_is_centred_data() {
+  QTest::addColumn<bool>("frame_known");
+  QTest::newRow("first window, framed once shown") << false;
+  QTest::newRow("frame known from an earlier window") << true;
+}
+
+// The window's rectangle on the screen is its frame, title bar included, and that is what sits in the
+// middle of the screen. Each row has a view of its own, so that the first sees a frame nobody knew yet.
+// Offscreen windows get a thin frame; run under a window manager, this sees a real one.
+void QtBackendTest::dialog_frame_is_centred() {
+  QFETCH(bool, frame_known);
+  QtToolkit gui;
+  set_toolkit(&gui.manager());
+  struct Restore {
+    QtToolkit& gui;
+    ~Restore() { set_toolkit(&gui.manager()); }
+  } restore{*gui_};
+  if (frame_known) {
+    Window earlier = gui.manager().create_dialog(IDD_CONNECTING, centring_proc);
+    QTRY_VERIFY(!gui.view().frame().isNull());
+    gui.manager().destroy_window(earlier);
+  }
   ModalRun result(IDD_SUCCESS, success_dialog_proc);
   QtDialog* d = wait_dialog(IDD_SUCCESS);
   QVERIFY(d);
+  QTRY_VERIFY(!d->frame_margins().isNull());
   QSize screen = QGuiApplication::primaryScreen()->geometry().size();
-  QTRY_COMPARE(d->pos(), QPoint(centered_origin(screen.width(), 0, d->width()),
-                                centered_origin(screen.height(), 0, d->height())));
+  QSize outer = d->frameGeometry().size();
+  QTRY_COMPARE(d->frameGeometry().topLeft(), QPoint(centered_origin(screen.width(), 0, outer.width()),
+                                                    centered_origin(screen.height(), 0, outer.height())));
+  if (frame_known) {  // then the manager itself centred the outer rectangle
+    ScreenRect r{};
+    QVERIFY(gui.manager().get_window_rect(d->handle(), r));
+    QCOMPARE(QRect(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1)), d->frameGeometry());
+  }
   QCOMPARE(d->windowTitle(), QStringLiteral("QOR@192.168.100.200 Upgrade Successful!"));
-  QCOMPARE(QApplication::focusWidget(), child<QPushButton>(d, IDOK));
-  QTest::keyClick(d, Qt::Key_Return);  // OK is the default button
+  QTRY_COMPARE(QApplication::focusWidget(), child<QPushButton>(d, IDOK));  // once the window is active
+  QTest::keyClick(d, Qt::Key_Return);                                      // OK is the default button
   QTRY_VERIFY(result.ready());
   QCOMPARE(result.get(), std::intptr_t{1});
 }
