@@ -51,6 +51,9 @@ std::int32_t version_number(const char* text) {
   for (int i = 0; i < 3; ++i) {
     char* end = nullptr;
     unsigned long n = std::strtoul(p, &end, 0);
+    // As a 32-bit strtoul reads it: a magnitude beyond 32 bits saturates, a minus sign within them wraps.
+    bool minus = p[std::strspn(p, " \t\n\v\f\r")] == '-';
+    if (static_cast<std::uint64_t>(minus ? 0UL - n : n) > 0xFFFFFFFFu) n = 0xFFFFFFFFu;
     acc = acc * 100u + static_cast<std::uint32_t>(n);
     if (end == nullptr || *end == '\0') break;
     p = end + 1;

@@ -11,6 +11,7 @@ packages=(
   curl
   python3 iproute2
   apache2 apache2-utils lighttpd
+  xvfb openbox
 )
 
 missing=()

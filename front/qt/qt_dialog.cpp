@@ -288,14 +288,39 @@ int QtDialog::first_tab_stop() const {
 }
 
 void QtDialog::show_dialog() {
-  setWindowModality(modal_ ? Qt::ApplicationModal : Qt::NonModal);
+  // No Qt modality, even for a modal dialog: it has no owner window, so it disables no other window;
+  // its own thread waits in the dialog manager's loop.
   show();
   if (QGuiApplication::platformName() != QLatin1String("offscreen")) raise();  // offscreen has no z-order
   activateWindow();
   apply_focus(pending_focus_ != 0 ? pending_focus_ : first_tab_stop());
+  check_frame();  // a platform that frames the window at once sends no move for it
+}
+
+QMargins QtDialog::frame_margins() const {
+  QRect inner = geometry();
+  QRect outer = frameGeometry();
+  return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+          outer.bottom() - inner.bottom()};
+}
+
+void QtDialog::check_frame() {
+  QMargins frame = frame_margins();
+  if (frame == frame_) return;
+  frame_ = frame;
+  emit frame_changed();
+}
+
+bool QtDialog::event(QEvent* event) {
+  bool handled = QDialog::event(event);
+  // A window manager frames the window some time after it was shown; the window is drawn again then,
+  // and a centred one moves, since its frame takes the corner it was given.
+  if ((event->type() == QEvent::Move || event->type() == QEvent::Paint) && isVisible()) check_frame();
+  return handled;
 }
 
 void QtDialog::reject() {
+  if (!isEnabled()) return;  // under a box of its thread, the close box does nothing either
   manager_.user_command(window_, IDCANCEL);
 }
 

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QFont>
+#include <QMargins>
 
 #include <map>
 #include <string>
@@ -43,8 +44,14 @@ class QtDialog : public QDialog {
   void set_progress_pos(int id, int pos);
   void focus_control(int id);
   void show_dialog();
+  // What the window manager's frame adds on each side; nothing until the window has one.
+  QMargins frame_margins() const;
+
+ signals:
+  void frame_changed();  // the window got its frame, or a new one
 
  protected:
+  bool event(QEvent* event) override;
   void reject() override;  // Escape and the close box
   void keyPressEvent(QKeyEvent* event) override;
 
@@ -62,6 +69,7 @@ class QtDialog : public QDialog {
   QRect pixels(const DlgRect& r) const;
   void apply_focus(int id);
   int first_tab_stop() const;
+  void check_frame();
 
   DialogManager& manager_;
   Window window_;
@@ -71,6 +79,7 @@ class QtDialog : public QDialog {
   std::map<int, QWidget*> controls_;
   std::map<int, int> positions_;  // last position of each bar, applied again after a range change
   int pending_focus_ = 0;
+  QMargins frame_;  // as last reported
 };
 
 }  // namespace qor::qt

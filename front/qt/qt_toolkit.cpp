@@ -3,10 +3,13 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QPointer>
 #include <QScreen>
 #include <QThread>
 
 #include <future>
+
+#include "ui/error_box.h"
 
 // The pictures are compiled into this static library; nothing else would pull their registration in.
 static void register_icon_resources() {
@@ -52,14 +55,45 @@ QtDialog* QtDialogView::dialog(Window window) const {
   return it == dialogs_.end() ? nullptr : it->second;
 }
 
+QMargins QtDialogView::frame() const {
+  std::lock_guard lock(frame_mutex_);
+  return frame_;
+}
+
 PixelSize QtDialogView::pixel_size(const DialogTemplate& tmpl) {
-  return {units_.px_x(tmpl.width), units_.px_y(tmpl.height)};
+  // The window's rectangle is its outer one, frame included, so that centring counts the title bar.
+  // The window manager frames a window only once it is shown; until then, one looks like the last.
+  QMargins f = frame();
+  return {units_.px_x(tmpl.width) + f.left() + f.right(), units_.px_y(tmpl.height) + f.top() + f.bottom()};
 }
 
 void QtDialogView::on_create(Window window, const DialogTemplate& tmpl, bool modal) {
-  post([this, window, &tmpl, modal] {
-    dialogs_[window] = new QtDialog(*manager_, window, tmpl, modal, units_);
+  post([this, window, &tmpl, modal, owner = std::this_thread::get_id()] {
+    auto* d = new QtDialog(*manager_, window, tmpl, modal, units_);
+    dialogs_[window] = d;
+    owner_threads_[window] = owner;
+    QObject::connect(d, &QtDialog::frame_changed, context_.get(), [this, window] { frame_changed(window); });
   });
+}
+
+void QtDialogView::frame_changed(Window window) {
+  QtDialog* d = dialog(window);
+  if (!d) return;
+  {
+    std::lock_guard lock(frame_mutex_);
+    frame_ = d->frame_margins();
+  }
+  // The window was centred on a size without this frame (the first window of the run, or a new frame):
+  // centre its real outer rectangle instead. A window placed elsewhere keeps its corner.
+  std::optional<WindowSnapshot> s = manager_->snapshot(window);
+  if (!s) return;
+  int width = s->rect.right - s->rect.left, height = s->rect.bottom - s->rect.top;
+  QSize outer = d->frameGeometry().size();
+  bool centred = s->rect.left == centered_origin(screen_.width, 0, width) &&
+                 s->rect.top == centered_origin(screen_.height, 0, height);
+  if (!centred || (outer.width() == width && outer.height() == height)) return;
+  d->move(centered_origin(screen_.width, 0, outer.width()),
+          centered_origin(screen_.height, 0, outer.height()));
 }
 
 void QtDialogView::on_show(Window window) {
@@ -73,6 +107,7 @@ void QtDialogView::on_destroy(Window window) {
     it->second->hide();
     it->second->deleteLater();
     dialogs_.erase(it);
+    owner_threads_.erase(window);
   });
 }
 
@@ -108,14 +143,36 @@ void QtDialogView::on_move(Window window, int left, int top) {
   post_to(window, [left, top](QtDialog& d) { d.move(left, top); });
 }
 
-void QtDialogView::show_box(Window owner, const QString& text, const QString& caption,
-                            std::shared_ptr<BoxAnswer> answer) {
-  // Owned by its dialog when it has one; application-modal either way, and never run with exec(): the
-  // caller is another thread, which waits for the answer.
+// A box blocks the thread that waits for it, not the application: it disables its owner window, and a
+// task-modal box every window of the calling thread. The windows of the other threads stay live, so
+// that the Cancel of a waiting or upload window still works while a request runner shows a box.
+std::vector<QtDialog*> QtDialogView::windows_blocked_by_box(Window owner, std::thread::id caller,
+                                                            unsigned flags) const {
+  std::vector<QtDialog*> blocked;
+  for (const auto& [window, dialog] : dialogs_) {
+    bool callers = (flags & MB_TASKMODAL) != 0 && owner_threads_.at(window) == caller;
+    if (window == owner || callers) blocked.push_back(dialog);
+  }
+  return blocked;
+}
+
+void QtDialogView::show_box(Window owner, std::thread::id caller, unsigned flags, const QString& text,
+                            const QString& caption, std::shared_ptr<BoxAnswer> answer) {
+  // Owned by its dialog when it has one, and never run with exec(): the caller is another thread,
+  // which waits for the answer.
   auto* box = new QMessageBox(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, dialog(owner));
   box->setAttribute(Qt::WA_DeleteOnClose);
-  box->setWindowModality(Qt::ApplicationModal);
-  QObject::connect(box, &QDialog::finished, box, [answer] {
+  box->setWindowModality(Qt::NonModal);  // a message box makes itself application-modal
+  std::vector<QPointer<QtDialog>> disabled;
+  for (QtDialog* d : windows_blocked_by_box(owner, caller, flags)) {
+    d->setEnabled(false);
+    disabled.emplace_back(d);
+  }
+  box->setEnabled(true);  // a window of its own, though its owner is disabled
+  QObject::connect(box, &QDialog::finished, box, [answer, disabled] {
+    for (const QPointer<QtDialog>& d : disabled) {
+      if (d) d->setEnabled(true);
+    }
     if (answer->answered) return;
     answer->answered = true;
     answer->promise.set_value(IDOK);
@@ -125,13 +182,14 @@ void QtDialogView::show_box(Window owner, const QString& text, const QString& ca
   box->activateWindow();
 }
 
-int QtDialogView::message_box(Window owner, const std::string& text, const std::string& caption, unsigned) {
+int QtDialogView::message_box(Window owner, const std::string& text, const std::string& caption,
+                              unsigned flags) {
   auto answer = std::make_shared<BoxAnswer>();
   std::future<int> result = answer->promise.get_future();
   QString qtext = QString::fromStdString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   QString qcaption = QString::fromStdString(caption);
-  post([this, owner, qtext, qcaption, answer]() mutable {
-    show_box(owner, qtext, qcaption, std::move(answer));
+  post([this, owner, caller = std::this_thread::get_id(), flags, qtext, qcaption, answer]() mutable {
+    show_box(owner, caller, flags, qtext, qcaption, std::move(answer));
   });
   // Waiting here would stop the very loop that shows the box.
   if (QThread::currentThread() == context_->thread()) return IDOK;

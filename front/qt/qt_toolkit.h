@@ -3,13 +3,18 @@
 // Widgets live on the GUI thread only, while every dialog belongs to a thread of the core (the sequence,
 // a request runner, the TFTP listener). So each drawing call is posted to the GUI thread in the order it
 // was made, and nothing here ever waits for the GUI thread except a message box, whose caller must wait
-// for the user anyway. Sizes are computed once at start-up for the same reason.
+// for the user anyway. Sizes are computed once at start-up for the same reason, and the window
+// manager's frame, which a window gets only once it is shown, is taken from the last framed window.
 #pragma once
 
+#include <QMargins>
 #include <QObject>
 
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "front/qt/qt_dialog.h"
 #include "ui/dialog_manager.h"
@@ -24,6 +29,7 @@ class QtDialogView : public DialogView {
   void attach(DialogManager& manager) { manager_ = &manager; }
   BaseUnits units() const { return units_; }
 
+  QMargins frame() const;  // what the window manager's frame adds, as the last framed window showed
   PixelSize pixel_size(const DialogTemplate& tmpl) override;
   PixelSize screen_size() override { return screen_; }
   void on_create(Window, const DialogTemplate&, bool modal) override;
@@ -47,14 +53,19 @@ class QtDialogView : public DialogView {
   void post(F&& work);
   template <class F>
   void post_to(Window window, F&& work);  // runs work(dialog) if the window still has one
-  void show_box(Window owner, const QString& text, const QString& caption,
-                std::shared_ptr<struct BoxAnswer> answer);
+  void show_box(Window owner, std::thread::id caller, unsigned flags, const QString& text,
+                const QString& caption, std::shared_ptr<struct BoxAnswer> answer);
+  std::vector<QtDialog*> windows_blocked_by_box(Window owner, std::thread::id caller, unsigned flags) const;
+  void frame_changed(Window window);
 
   DialogManager* manager_ = nullptr;
   std::unique_ptr<QObject> context_;  // where posted work runs: the GUI thread
   BaseUnits units_;
   PixelSize screen_{1024, 768};
+  mutable std::mutex frame_mutex_;
+  QMargins frame_;                       // the frame of the window framed last, taken for the next ones
   std::map<Window, QtDialog*> dialogs_;  // GUI thread only
+  std::map<Window, std::thread::id> owner_threads_;  // GUI thread only
 };
 
 // A DialogManager drawn by Qt. Create it on the GUI thread after the QApplication, then install

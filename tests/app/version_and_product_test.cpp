@@ -29,6 +29,12 @@ INSTANTIATE_TEST_SUITE_P(WorkedValues, VersionNumber,
                                            VersionCase{"v2.1", 201}, VersionCase{"abc2.1", 0},
                                            VersionCase{" 3.2.1", 30201}));
 
+// On a 64-bit build strtoul reads more than 32 bits; the numbers must saturate as a 32-bit one does.
+INSTANTIATE_TEST_SUITE_P(ThirtyTwoBitStrtoul, VersionNumber,
+                         ::testing::Values(VersionCase{"4294967296", -1}, VersionCase{"99999999999.1", -99},
+                                           VersionCase{"-4294967296", -1}, VersionCase{"-2", -2},
+                                           VersionCase{" -4294967295", 1}));
+
 TEST(VersionNumber, WrapsIn32Bits) {
   // 4294967295 * 100 wraps; the result is whatever 32-bit arithmetic gives, never a crash.
   EXPECT_EQ(version_number("4294967295"), -1);

@@ -57,6 +57,14 @@ T* child(QtDialog* d, int id) {
   return qobject_cast<T*>(d->control(id));
 }
 
+// A click that goes through the window system, as a user's does, so that a blocked or disabled window
+// does not get it (QTest's clicks on a widget skip that check).
+void click_through_window(QWidget* button) {
+  QWidget* window = button->window();
+  QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {},
+                    button->mapTo(window, button->rect().center()));
+}
+
 // Keys go where a user's keys go: to the widget that has the focus.
 void type_keys(const QString& keys) {
   for (QChar c : keys)
@@ -96,6 +104,20 @@ std::intptr_t recording_proc(Window, unsigned message, std::uintptr_t wparam, st
   return 0;
 }
 
+std::intptr_t ignoring_proc(Window, unsigned, std::uintptr_t, std::intptr_t) {
+  return 0;
+}
+
+std::intptr_t centring_proc(Window window, unsigned message, std::uintptr_t, std::intptr_t) {
+  if (message == MSG_INITDIALOG) center_window(window);
+  return 0;
+}
+
+std::intptr_t ending_proc(Window window, unsigned message, std::uintptr_t, std::intptr_t) {
+  if (message == MSG_COMMAND) toolkit().end_dialog(window, 0);
+  return 0;
+}
+
 }  // namespace
 
 class QtBackendTest : public QObject {
@@ -115,7 +137,10 @@ class QtBackendTest : public QObject {
   void pasted_address_fills_all_fields();
   void progress_position_survives_a_range_change();
   void error_box_blocks_its_caller_until_closed();
-  void dialog_is_placed_where_it_was_centred();
+  void only_the_blocked_threads_windows_wait_data();
+  void only_the_blocked_threads_windows_wait();
+  void dialog_frame_is_centred_data();
+  void dialog_frame_is_centred();
   void every_kind_of_control_is_drawn();
   void sample_texts_fit_their_boxes();
   void upgrade_start_runs_its_dialogs_through_qt();
@@ -200,9 +225,11 @@ void QtBackendTest::invalid_address_keeps_the_dialog_open_under_its_own_box() {
   QCOMPARE(box->parentWidget(), d);
   QCOMPARE(box->buttons().size(), qsizetype{1});
   QVERIFY(!result.ready());  // the procedure is still inside the box
+  QVERIFY(!d->isEnabled());  // the box's owner waits for it
   QTest::mouseClick(box->buttons().front(), Qt::LeftButton);
   QTRY_COMPARE(QApplication::focusWidget(), address->field(0));
   QVERIFY(d->isVisible());
+  QVERIFY(d->isEnabled());
   QVERIFY(!result.ready());
   QCOMPARE(sample_run().device_address, 0u);
   QTest::mouseClick(child<QPushButton>(d, IDCANCEL), Qt::LeftButton);
@@ -316,7 +343,6 @@ void QtBackendTest::error_box_blocks_its_caller_until_closed() {
   QCOMPARE(box->windowTitle(), QStringLiteral("QOR Firwmare Upgrade Error"));
   QCOMPARE(box->text(), QStringLiteral("Upgrade Failed: User Abort"));
   QCOMPARE(box->parentWidget(), nullptr);
-  QCOMPARE(box->windowModality(), Qt::ApplicationModal);
   QCOMPARE(box->icon(), QMessageBox::NoIcon);
   QTest::qWait(20);
   QVERIFY(!result.ready());
@@ -325,16 +351,104 @@ void QtBackendTest::error_box_blocks_its_caller_until_closed() {
   QCOMPARE(result.get(), std::intptr_t{IDOK});
 }
 
-void QtBackendTest::dialog_is_placed_where_it_was_centred() {
+void QtBackendTest::only_the_blocked_threads_windows_wait_data() {
+  QTest::addColumn<bool>("error_box");       // else a modal dialog (without owner) blocks its thread
+  QTest::addColumn<bool>("blocked_window");  // the click goes to a window of the blocked thread
+  QTest::addColumn<bool>("close_box");       // the close box instead of the Cancel button
+  QTest::addColumn<int>("delivered");
+  QTest::newRow("error box, another thread's Cancel") << true << false << false << 1;
+  QTest::newRow("error box, its own thread's Cancel") << true << true << false << 0;
+  QTest::newRow("error box, its own thread's close box") << true << true << true << 0;
+  QTest::newRow("modal dialog, another thread's Cancel") << false << false << false << 1;
+  QTest::newRow("modal dialog, its own thread's other window") << false << true << false << 1;
+}
+
+// A box or dialog on one thread (a request runner, say) leaves the windows of the other threads (the
+// listener's waiting window) live; a task-modal box disables the windows of its own thread alone.
+void QtBackendTest::only_the_blocked_threads_windows_wait() {
+  QFETCH(bool, error_box);
+  QFETCH(bool, blocked_window);
+  QFETCH(bool, close_box);
+  QFETCH(int, delivered);
+  Window live = gui_->manager().create_dialog(IDD_WAITING, recording_proc);
+  struct Closer {
+    Window window;
+    ~Closer() { toolkit().destroy_window(window); }
+  } closer{live};
+  std::promise<Window> blocked_promise;
+  std::future<Window> blocked_future = blocked_promise.get_future();
+  ModalRun blocked([&blocked_promise, error_box] {
+    Window w = toolkit().create_dialog(IDD_CONNECTING, ignoring_proc);
+    blocked_promise.set_value(w);
+    if (error_box) {
+      show_error("Upgrade Failed: User Abort");
+    } else {
+      toolkit().dialog_box(IDD_PASSWORD, ending_proc);
+    }
+    std::intptr_t seen = 0;
+    while (toolkit().pump_one(w))
+      ++seen;
+    toolkit().destroy_window(w);
+    return seen;
+  });
+  Window blocked_window_handle = blocked_future.get();
+  QWidget* blocker = nullptr;
+  QTRY_VERIFY((blocker = error_box ? static_cast<QWidget*>(visible_box()) : visible_dialog(IDD_PASSWORD)));
+  QtDialog* target = gui_->view().dialog(blocked_window ? blocked_window_handle : live);
+  QVERIFY(target && target->isVisible());
+  if (close_box) {
+    target->close();
+  } else {
+    click_through_window(child<QPushButton>(target, IDCANCEL));
+  }
+  gui_->manager().pump_all(live);
+  if (error_box) {
+    QTest::keyClick(blocker, Qt::Key_Return);
+  } else {
+    QTest::mouseClick(child<QPushButton>(static_cast<QtDialog*>(blocker), IDCANCEL), Qt::LeftButton);
+  }
+  QTRY_VERIFY(blocked.ready());
+  QCOMPARE(static_cast<int>(commands_seen.size() + blocked.get()), delivered);
+}
+
+void QtBackendTest::dialog_frame_is_centred_data() {
+  QTest::addColumn<bool>("frame_known");
+  QTest::newRow("first window, framed once shown") << false;
+  QTest::newRow("frame known from an earlier window") << true;
+}
+
+// The window's rectangle on the screen is its frame, title bar included, and that is what sits in the
+// middle of the screen. Each row has a view of its own, so that the first sees a frame nobody knew yet.
+// Offscreen windows get a thin frame; run under a window manager, this sees a real one.
+void QtBackendTest::dialog_frame_is_centred() {
+  QFETCH(bool, frame_known);
+  QtToolkit gui;
+  set_toolkit(&gui.manager());
+  struct Restore {
+    QtToolkit& gui;
+    ~Restore() { set_toolkit(&gui.manager()); }
+  } restore{*gui_};
+  if (frame_known) {
+    Window earlier = gui.manager().create_dialog(IDD_CONNECTING, centring_proc);
+    QTRY_VERIFY(!gui.view().frame().isNull());
+    gui.manager().destroy_window(earlier);
+  }
   ModalRun result(IDD_SUCCESS, success_dialog_proc);
   QtDialog* d = wait_dialog(IDD_SUCCESS);
   QVERIFY(d);
+  QTRY_VERIFY(!d->frame_margins().isNull());
   QSize screen = QGuiApplication::primaryScreen()->geometry().size();
-  QTRY_COMPARE(d->pos(), QPoint(centered_origin(screen.width(), 0, d->width()),
-                                centered_origin(screen.height(), 0, d->height())));
+  QSize outer = d->frameGeometry().size();
+  QTRY_COMPARE(d->frameGeometry().topLeft(), QPoint(centered_origin(screen.width(), 0, outer.width()),
+                                                    centered_origin(screen.height(), 0, outer.height())));
+  if (frame_known) {  // then the manager itself centred the outer rectangle
+    ScreenRect r{};
+    QVERIFY(gui.manager().get_window_rect(d->handle(), r));
+    QCOMPARE(QRect(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1)), d->frameGeometry());
+  }
   QCOMPARE(d->windowTitle(), QStringLiteral("QOR@192.168.100.200 Upgrade Successful!"));
-  QCOMPARE(QApplication::focusWidget(), child<QPushButton>(d, IDOK));
-  QTest::keyClick(d, Qt::Key_Return);  // OK is the default button
+  QTRY_COMPARE(QApplication::focusWidget(), child<QPushButton>(d, IDOK));  // once the window is active
+  QTest::keyClick(d, Qt::Key_Return);                                      // OK is the default button
   QTRY_VERIFY(result.ready());
   QCOMPARE(result.get(), std::intptr_t{1});
 }
