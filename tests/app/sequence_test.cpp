@@ -2,6 +2,8 @@
 // listener replaced by recorders.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "app/report.h"
+#include "app/serve.h"
 #include "app/upgrade.h"
 #include "base/process.h"
 #include "base/text.h"
@@ -23,11 +26,19 @@ int listener_starts = 0;
 std::int32_t status_reply = 1000;
 const char* reported_version = "3.0.0";
 bool transfer_during_trigger = false;  // the device answers the upgrade request only after the transfer
+enum class Interrupt { never, before_the_first_window, during_status_request, while_the_listener_binds };
+Interrupt interrupt_at = Interrupt::never;
+
+// Ctrl-C in a terminal, between two windows.
+void interrupt() {
+  static_cast<DialogManager&>(toolkit()).cancel_everything();
+}
 
 RequestResult record_request(UpgradeRun& run, const RequestJob& job, DeviceInfo& info) {
   std::lock_guard lock(recorded_mutex);
   requests.emplace_back(job.path);
   if (std::strcmp(job.path, STATUS_PAGE_PATH) == 0) {
+    if (interrupt_at == Interrupt::during_status_request) interrupt();
     copy_text(info.software_version, sizeof info.software_version, reported_version);
     return {Outcome::none, status_reply};
   }
@@ -35,9 +46,15 @@ RequestResult record_request(UpgradeRun& run, const RequestJob& job, DeviceInfo&
   return {Outcome::none, 10};
 }
 
-Outcome record_listener(UpgradeRun&, std::uint16_t& port) {
-  std::lock_guard lock(recorded_mutex);
-  ++listener_starts;
+Outcome record_listener(UpgradeRun& run, std::uint16_t& port) {
+  {
+    std::lock_guard lock(recorded_mutex);
+    ++listener_starts;
+  }
+  if (interrupt_at == Interrupt::while_the_listener_binds) {
+    interrupt();
+    return start_tftp_listener(run, port);  // its waiting window opens afterwards
+  }
   port = 70;
   return Outcome::none;
 }
@@ -57,6 +74,7 @@ class Sequence : public ::testing::Test {
     status_reply = 1000;
     reported_version = "3.0.0";
     transfer_during_trigger = false;
+    interrupt_at = Interrupt::never;
     fake_->on_show(IDD_WARNING, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
     fake_->on_show(IDD_ADDRESS, [](test::FakeToolkit& f, Window w) {
       f.type(w, 1000, "127.0.0.2");
@@ -200,6 +218,32 @@ TEST_F(Sequence, SecondRequestIsSentEvenWhenTheFirstWasAnsweredAfterTheTransfer)
   EXPECT_NE(sent[1].find(".bi0"), std::string::npos);
   EXPECT_NE(sent[2].find(".bi1"), std::string::npos);
 }
+
+// A Ctrl-C that falls between two windows reaches the next one: the run ends as Cancel there ends it.
+class SequenceInterrupt : public Sequence,
+                          public ::testing::WithParamInterface<std::pair<Interrupt, Outcome>> {};
+
+TEST_P(SequenceInterrupt, IsNeverLost) {
+  const auto [when, outcome] = GetParam();
+  if (when == Interrupt::while_the_listener_binds && geteuid() != 0)
+    GTEST_SKIP() << "the listener's port 69 needs privilege";
+  fake_->on_show(IDD_CONFIRM, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
+  interrupt_at = when;
+  if (when == Interrupt::before_the_first_window) interrupt();
+  start(1);
+  if (when == Interrupt::while_the_listener_binds) {
+    ASSERT_TRUE(trap_.wait());  // the listener's thread reports and ends the run
+    EXPECT_EQ(fake_->message_boxes().back().text, "Upgrade Failed: User Abort");
+  }
+  finish();
+  EXPECT_EQ(returned_ ? outcome_ : run_->outcome.load(), outcome);
+}
+
+INSTANTIATE_TEST_SUITE_P(Phases, SequenceInterrupt,
+                         ::testing::Values(std::pair{Interrupt::before_the_first_window, Outcome::declined},
+                                           std::pair{Interrupt::during_status_request, Outcome::user_abort},
+                                           std::pair{Interrupt::while_the_listener_binds,
+                                                     Outcome::user_abort}));
 
 TEST_F(Sequence, StageDecisionPicksTheConfirmDialog) {
   struct Case {
