@@ -23,31 +23,27 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Xvfb picks a free display number itself and writes it once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.1
-done
-if [ ! -s "$work/display" ]; then
-  echo "Xvfb did not start:" >&2
-  cat "$work/xvfb.log" >&2
+# Waits up to 10 s for a file with something in it, written by the program NAME once it is ready.
+await_ready() {
+  local file=$1 name=$2
+  for _ in $(seq 100); do
+    [ -s "$file" ] && return 0
+    sleep 0.1
+  done
+  echo "$name did not start:" >&2
+  cat "$work/$name.log" >&2
   exit 1
-fi
+}
+
+# Xvfb picks a free display number itself and writes it once it accepts clients.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/Xvfb.log" &
+pids+=($!)
+await_ready "$work/display" Xvfb
 export DISPLAY=":$(head -n1 "$work/display")"
 
 # openbox runs its start-up command once it manages the screen.
-openbox --sm-disable --startup "touch $work/managed" 2>"$work/openbox.log" &
+openbox --sm-disable --startup "sh -c 'echo yes >$work/managed'" 2>"$work/openbox.log" &
 pids+=($!)
-for _ in $(seq 100); do
-  [ -e "$work/managed" ] && break
-  sleep 0.1
-done
-if [ ! -e "$work/managed" ]; then
-  echo "openbox did not start:" >&2
-  cat "$work/openbox.log" >&2
-  exit 1
-fi
+await_ready "$work/managed" openbox
 
 QT_QPA_PLATFORM=xcb "$@"
