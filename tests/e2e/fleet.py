@@ -1,21 +1,27 @@
 #!/usr/bin/env python3
-"""Ten simulated devices upgraded in one run of the two-stage command line.
+"""Many simulated devices upgraded in one run of the two-stage command line.
 
-    fleet.py SIM CLI_TWO_STAGE TARGET_IMAGE TRANSITION_IMAGE
+    fleet.py SCENARIO SIM CLI_TWO_STAGE TARGET_IMAGE TRANSITION_IMAGE
 
-The devices are 127.0.0.2 to 127.0.0.11, in a network namespace of the test's own, so that nothing else
-on this machine uses their addresses or the TFTP ports meanwhile. Three are on 3.1.0 behind the
+The devices are 127.0.0.2 and up, in a network namespace of the test's own, so that nothing else on
+this machine uses their addresses or the TFTP ports meanwhile.
+
+  ten        Ten devices, 127.0.0.2 to 127.0.0.11. Three are on 3.1.0 behind the
 password the run knows, three on 3.1.0 without one, and one on 3.0.0, older than the transition image
 3.0.5: it gets the transition image and then the target image, while the others go straight to the
 target. Three fail: one has a password the run does not know, one never fetches, one reports a wrong
 version after flashing. The run must end with exit status 1, the report must list the seven verified
 devices and the three failures with the system's messages, and each verified device must have received
 its images byte for byte.
+  interrupt  Four devices, two at a time: Ctrl-C while the first two write their image to flash ends
+             every run with "Upgrade Failed: User Abort"; the two waiting their turn never fetched, and
+             the table names the two that were flashed.
 
 Exits 77 (skipped) without root: the devices' port 80, TFTP's port 69 and the namespace.
 """
 import json
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -53,21 +59,25 @@ def device_options():
     return options
 
 
-def start_sim(sim, work):
+def start_sim(sim, work, options, count):
     log = open(os.path.join(work, "sim.log"), "w+")
     images = os.path.join(work, "images")
     os.mkdir(images)
-    proc = subprocess.Popen([sim, "--save-images", images] + device_options(), stdout=log,
-                            stderr=subprocess.STDOUT)
+    proc = subprocess.Popen([sim, "--save-images", images] + options, stdout=log, stderr=subprocess.STDOUT)
     for _ in range(200):
         with open(log.name) as f:
-            if f.read().count("listening on") == 10:
+            if f.read().count("listening on") == count:
                 return proc, log, images
         if proc.poll() is not None:
             break
         time.sleep(0.05)
     with open(log.name) as f:
-        fail("the simulator did not start its ten devices", f.read())
+        fail(f"the simulator did not start its {count} devices", f.read())
+
+
+def read(work, name):
+    with open(os.path.join(work, name)) as f:
+        return f.read()
 
 
 def same_bytes(path, reference):
@@ -78,10 +88,7 @@ def same_bytes(path, reference):
 
 
 def check(work, status, elapsed, target, transition, images):
-    with open(os.path.join(work, "cli.out")) as f:
-        output = f.read()
-    with open(os.path.join(work, "sim.log")) as f:
-        device_log = f.read()
+    output, device_log = read(work, "cli.out"), read(work, "sim.log")
     if status != 1:
         fail(f"exit status {status}, expected 1", output, device_log)
     with open(os.path.join(work, "report.json")) as f:
@@ -137,8 +144,66 @@ def check(work, status, elapsed, target, transition, images):
         fail(f"the run took {elapsed:.0f} s", output)
 
 
+def ten(sim, cli, target, transition, work):
+    device, log, images = start_sim(sim, work, device_options(), 10)
+    with open(os.path.join(work, "password"), "w") as f:
+        f.write("secret\n")
+    with open(os.path.join(work, "devices"), "w") as f:
+        f.write("# the office\n" + "\n".join(GOOD[:4]) + "\n\n" +
+                "\n".join(GOOD[4:] + [WRONG_PASSWORD, NEVER_FETCHES, WRONG_VERSION]) + "  # upstairs\n")
+    start = time.monotonic()
+    with open(os.path.join(work, "cli.out"), "w") as out:
+        status = subprocess.run(
+            [cli, "--devices", os.path.join(work, "devices"), "--password-file",
+             os.path.join(work, "password"), "--yes", "--jobs", "10", "--timeout", str(WAIT_LIMIT),
+             "--report", os.path.join(work, "report.json")],
+            stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT, timeout=240).returncode
+    elapsed = time.monotonic() - start
+    device.terminate()
+    device.wait(timeout=30)
+    log.close()
+    check(work, status, elapsed, target, transition, images)
+    print(f"ok: ten devices in {elapsed:.0f} s, seven verified, three failed as expected")
+
+
+def interrupt(sim, cli, work):
+    addresses = ["127.0.0.%d" % n for n in range(2, 6)]
+    device, log, images = start_sim(sim, work, ["--version-before", "3.1.0", "--count", "4"], 4)
+    argv = [cli, "--yes", "--jobs", "2", "--report", os.path.join(work, "report.json")]
+    for address in addresses:
+        argv += ["--device", address]
+    with open(os.path.join(work, "cli.out"), "w") as out:
+        proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        for _ in range(400):
+            if read(work, "cli.out").count("to flash") == 2:
+                break
+            time.sleep(0.05)
+        proc.send_signal(signal.SIGINT)
+        status = proc.wait(timeout=20)
+    device.terminate()
+    device.wait(timeout=30)
+    log.close()
+    output, device_log = read(work, "cli.out"), read(work, "sim.log")
+    if status != 1:
+        fail(f"exit status {status}, expected 1", output, device_log)
+    with open(os.path.join(work, "report.json")) as f:
+        devices = {d["address"]: d for d in json.load(f)["devices"]}
+    for address in addresses:
+        d = devices[address]
+        flashed = address in addresses[:2]
+        if d["message"] != "Upgrade Failed: User Abort" or (d["flashed"] == "3.2.1") != flashed:
+            fail(f"{address}: expected a user abort, flashed: {flashed}", json.dumps(d, indent=1), output)
+        if not flashed and any(p["phase"] == "uploading" for p in d["phases"]):
+            fail(f"{address} did not wait its turn", json.dumps(d, indent=1), output)
+    if "Interrupted. Flashed before the end: 127.0.0.2 (3.2.1), 127.0.0.3 (3.2.1)." not in output:
+        fail("the table does not say which devices were flashed", output)
+    if not set(os.listdir(images)) <= {"127.0.0.2-1.bin", "127.0.0.3-1.bin"}:
+        fail("a device waiting its turn fetched", device_log)
+    print("ok: Ctrl-C ended every run; the two flashed devices are named")
+
+
 def main():
-    sim, cli, target, transition = sys.argv[1:5]
+    scenario, sim, cli, target, transition = sys.argv[1:6]
     if os.geteuid() != 0:
         print("skipped: ports 80 and 69 and a network namespace need root")
         sys.exit(SKIP)
@@ -153,25 +218,12 @@ def main():
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
 
     with tempfile.TemporaryDirectory() as work:
-        device, log, images = start_sim(sim, work)
-        with open(os.path.join(work, "password"), "w") as f:
-            f.write("secret\n")
-        with open(os.path.join(work, "devices"), "w") as f:
-            f.write("# the office\n" + "\n".join(GOOD[:4]) + "\n\n" +
-                    "\n".join(GOOD[4:] + [WRONG_PASSWORD, NEVER_FETCHES, WRONG_VERSION]) + "  # upstairs\n")
-        start = time.monotonic()
-        with open(os.path.join(work, "cli.out"), "w") as out:
-            status = subprocess.run(
-                [cli, "--devices", os.path.join(work, "devices"), "--password-file",
-                 os.path.join(work, "password"), "--yes", "--jobs", "10", "--timeout", str(WAIT_LIMIT),
-                 "--report", os.path.join(work, "report.json")],
-                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT, timeout=240).returncode
-        elapsed = time.monotonic() - start
-        device.terminate()
-        device.wait(timeout=30)
-        log.close()
-        check(work, status, elapsed, target, transition, images)
-    print(f"ok: ten devices in {elapsed:.0f} s, seven verified, three failed as expected")
+        if scenario == "ten":
+            ten(sim, cli, target, transition, work)
+        elif scenario == "interrupt":
+            interrupt(sim, cli, work)
+        else:
+            fail(f"unknown scenario {scenario}")
 
 
 if __name__ == "__main__":
