@@ -10,6 +10,7 @@
 // run's records, so the fleet never frees them, not even when it is destroyed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,6 +25,8 @@ namespace qor {
 
 // Each upgrade at once needs a TFTP listener port of its own, 69 to 168.
 inline constexpr int MAX_FLEET_JOBS = 100;
+// Devices in one run: far more than a site has, few enough that a runaway list is refused, not read.
+inline constexpr std::size_t MAX_FLEET_DEVICES = 10000;
 inline constexpr int DEFAULT_FLEET_JOBS = 8;
 inline constexpr unsigned DEFAULT_WAIT_LIMIT_SECONDS = 300;
 

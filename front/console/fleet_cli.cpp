@@ -461,6 +461,11 @@ bool read_devices_file(const std::string& path, std::vector<std::string>& addres
               (address.size() > 40 ? address.substr(0, 40) + "..." : address) + "'";
       return false;
     }
+    if (addresses.size() == MAX_FLEET_DEVICES) {
+      error = path + ":" + std::to_string(number) + ": more than " + std::to_string(MAX_FLEET_DEVICES) +
+              " devices";
+      return false;
+    }
     addresses.push_back(address);
   }
   if (file.bad()) {
@@ -473,6 +478,8 @@ bool read_devices_file(const std::string& path, std::vector<std::string>& addres
 std::string check_fleet_command(const FleetCommand& command, bool tty_in) {
   const FleetOptions& o = command.fleet;
   if (o.addresses.empty()) return "no device given: give --device ADDR (repeated) or --devices FILE";
+  if (o.addresses.size() > MAX_FLEET_DEVICES)
+    return "more than " + std::to_string(MAX_FLEET_DEVICES) + " devices in one run";
   std::set<std::uint32_t> seen;
   bool loopback[2] = {false, false};
   for (const std::string& address : o.addresses) {
