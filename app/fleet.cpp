@@ -91,16 +91,22 @@ struct FleetState {
   explicit FleetState(FleetOptions o) : options(std::move(o)) {}
 
   double seconds() const { return std::chrono::duration<double>(Clock::now() - start).count(); }
-  void refresh(FleetDevice& d);  // the rest take the lock themselves
+
+  // With the lock held.
+  void refresh(FleetDevice& d);
   void set_phase(FleetDevice& d, DevicePhase phase, std::int32_t stage);
-  void finish(FleetDevice& d);
-  void on_password(FleetDevice& d, Window w);
-  void on_confirm(FleetDevice& d, Window w);
-  void drive(const Fleet::Tick& tick, void (*body)(FleetDevice&), bool until_confirmation);
   void start_runs(void (*body)(FleetDevice&));
   void release_runs();
   void enforce_wait_limit();
   bool settled(bool until_confirmation) const;
+
+  // These take the lock.
+  void finish(FleetDevice& d);
+  void on_password(FleetDevice& d, Window w);
+  void on_confirm(FleetDevice& d, Window w);
+  // Starts runs and lets them on, at most `jobs` at work, until every run has ended or, with
+  // `until_confirmation`, has ended or waits at its confirmation.
+  void drive(const Fleet::Tick& tick, void (*body)(FleetDevice&), bool until_confirmation);
 
   const FleetOptions options;
   const Clock::time_point start = Clock::now();
