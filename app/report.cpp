@@ -8,13 +8,14 @@ namespace qor {
 
 void report_outcome(UpgradeRun& run, Outcome outcome) {
   if (outcome == Outcome::none) return;
+  if (RunScope* scope = current_run_scope(); scope && scope->ending()) return;
   run.outcome.store(outcome);
   if (const char* message = texts::outcome_message(outcome)) show_error(message);
 }
 
 void finish_run(UpgradeRun& run, Outcome outcome) {
   report_outcome(run, outcome);
-  end_process(0);
+  end_run();
 }
 
 }  // namespace qor

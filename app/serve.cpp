@@ -54,7 +54,7 @@ void tftp_listener_thread(UpgradeRun& run, TftpListener& listener) {
     if (run.upgrade_stage.load() != 0 || (served != Outcome::none && !stage_failure(served))) {
       report_outcome(run, served);
       listener.sock.close();
-      end_process(0);
+      end_run();
     }
     report_outcome(run, served);
     run.upgrade_stage.store(1);  // the sequence now announces the target image's name
@@ -79,6 +79,7 @@ Outcome run_settling_wait(Window window, const bool& cancelled, const char* stag
     toolkit().progress_pos(window, IDC_PROGRESS, static_cast<int>(std::min(passed, steps)));
     toolkit().pump_all(window);
     if (cancelled) return Outcome::user_abort;
+    if (run_ending()) end_run();
     if (passed >= steps) return Outcome::none;
     sleep_ms(timing.settle_sleep_ms);
   }
@@ -122,6 +123,7 @@ Outcome run_tftp_session(UpgradeRun& run, TftpListener& listener, const TftpRequ
   const UploadView view{window, &window_state, stage_name, run.device_address_text};
   const Outcome transfer = run_transfer(*session, image.data, view, run.timing);
   if (transfer == Outcome::user_abort) return transfer;
+  if (transfer == Outcome::none) run.delivered_stage.store(stage);
   if (run_settling_wait(window, window_state.cancelled, stage_name, run) == Outcome::user_abort)
     return Outcome::user_abort;
   toolkit().destroy_window(window);

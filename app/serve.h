@@ -16,7 +16,7 @@ namespace qor {
 // port, or why not.
 Outcome start_tftp_listener(UpgradeRun& run, std::uint16_t& port);
 
-// The listener thread: serves the stages and ends the run.
+// The listener thread: serves the stages and ends the run (end_run).
 [[noreturn]] void tftp_listener_thread(UpgradeRun& run, TftpListener& listener);
 
 // One stage for the requester: transfer, settling wait, verification, and the success dialog after the

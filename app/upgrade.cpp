@@ -112,7 +112,7 @@ Outcome run_upgrade_sequence(UpgradeRun& run, const SequenceOperations& ops) {
 
   if (stage_before_trigger == 0) {
     while (run.upgrade_stage.load() == 0) {
-      if (process_ending()) end_process(0);
+      if (run_ending()) end_run();
       sleep_ms(run.timing.stage_poll_ms);
     }
     char name[128];
@@ -122,7 +122,7 @@ Outcome run_upgrade_sequence(UpgradeRun& run, const SequenceOperations& ops) {
     run.tftp_filename.set(name);
     if (Outcome failed = send_upgrade_trigger(run, ops, port); failed != Outcome::none) return failed;
   }
-  sleep_forever();
+  wait_for_run_end();
 }
 
 int upgrade_main(UpgradeRun& run, const StartupOptions& options, const SequenceOperations& operations) {

@@ -24,7 +24,8 @@ extern const SequenceOperations REAL_OPERATIONS;
 // Start-up, then the upgrade sequence on the calling thread, for the run the front end owns. The
 // toolkit must be installed: its start stands in for the window class registration, and without it the
 // program returns at once. Returns 0 on every path that returns, with run.outcome telling how the run
-// ended; an upgrade that gets as far as the transfer is ended from the listener thread.
+// ended; an upgrade that gets as far as the transfer is ended from the listener thread (in a run scope,
+// one device among several: this thread then leaves by RunExit once the listener has ended the run).
 int upgrade_main(UpgradeRun& run, const StartupOptions& options = {},
                  const SequenceOperations& operations = REAL_OPERATIONS);
 

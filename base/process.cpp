@@ -9,6 +9,7 @@ namespace qor {
 namespace {
 std::atomic<bool> ending{false};
 std::atomic<EndProcessHook> end_hook{nullptr};
+thread_local RunScope* thread_scope = nullptr;
 }  // namespace
 
 void end_process(int code) {
@@ -34,6 +35,35 @@ void reset_process_ending() {
 void sleep_forever() {
   for (;;) {
     if (process_ending()) end_process(0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+RunScope* current_run_scope() {
+  return thread_scope;
+}
+
+InRunScope::InRunScope(RunScope* scope) : previous_(thread_scope) {
+  thread_scope = scope;
+}
+
+InRunScope::~InRunScope() {
+  thread_scope = previous_;
+}
+
+void end_run() {
+  if (!thread_scope) end_process(0);
+  thread_scope->end();
+  throw RunExit{};
+}
+
+bool run_ending() {
+  return process_ending() || (thread_scope && thread_scope->ending());
+}
+
+void wait_for_run_end() {
+  for (;;) {
+    if (run_ending()) end_run();
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }

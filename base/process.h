@@ -28,19 +28,71 @@ struct ProcessExit {
   int code;
 };
 
-// Starts a detached thread of the core. The thread keeps running until its work is done or the process
-// ends; nobody joins it (the original program never waited for its threads either).
+// One run among several in the process (one device of a fleet). A thread that works for such a run is
+// in its scope, and the end of the run is then the end of the run's threads alone: end_run marks the
+// scope as ending and throws RunExit, and the run's other threads stop at their next look at
+// run_ending(). A thread in no scope works for the process's only run, whose end ends the process.
+// A scope outlives every thread of its run (the fleet keeps it until the process ends).
+class RunScope {
+ public:
+  RunScope() = default;
+  RunScope(const RunScope&) = delete;
+  RunScope& operator=(const RunScope&) = delete;
+  virtual ~RunScope() = default;
+
+  bool ending() const { return ending_.load(); }
+  void end() { ending_.store(true); }
+
+ private:
+  std::atomic<bool> ending_{false};
+};
+
+// The scope of the calling thread; null outside any.
+RunScope* current_run_scope();
+
+// Puts the calling thread in `scope` (null: in none) for the life of the object.
+class InRunScope {
+ public:
+  explicit InRunScope(RunScope* scope);
+  ~InRunScope();
+  InRunScope(const InRunScope&) = delete;
+  InRunScope& operator=(const InRunScope&) = delete;
+
+ private:
+  RunScope* previous_;
+};
+
+// What end_run throws in a scope. Threads started with start_core_thread stop quietly on it; whoever
+// starts a run in a scope catches it.
+struct RunExit {};
+
+// Ends the run of the calling thread: in a scope, that run alone (RunExit); otherwise the process, with
+// status 0 as end_process(0).
+[[noreturn]] void end_run();
+
+// True once the process is ending, or the run of the calling thread's scope. Loops that wait for ever
+// watch it.
+bool run_ending();
+
+// Starts a detached thread of the core, in the scope of the calling thread. The thread keeps running
+// until its work is done or its run ends; nobody joins it (the original program never waited for its
+// threads either).
 template <class F>
 void start_core_thread(F&& body) {
-  std::thread([b = std::forward<F>(body)]() mutable {
+  std::thread([b = std::forward<F>(body), scope = current_run_scope()]() mutable {
+    InRunScope in(scope);
     try {
       b();
     } catch (const ProcessExit&) {
+    } catch (const RunExit&) {
     }
   }).detach();
 }
 
 // Sleeps in steps of 10 ms until the process ends. Never returns.
 [[noreturn]] void sleep_forever();
+
+// Sleeps in steps of 10 ms until the run of the calling thread ends (run_ending), then ends it here too.
+[[noreturn]] void wait_for_run_end();
 
 }  // namespace qor

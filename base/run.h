@@ -77,6 +77,10 @@ struct UpgradeRun {
   // waiting on the network keeps it alive.
   std::shared_ptr<SharedDigest> digest = std::make_shared<SharedDigest>();
 
+  // The last stage whose image the device acknowledged whole (it is writing or has written it to its
+  // flash); -1 while none. Written by the listener thread.
+  std::atomic<std::int32_t> delivered_stage{-1};
+
   // How the run ended, once it has.
   std::atomic<Outcome> outcome{Outcome::none};
 };

@@ -87,7 +87,7 @@ RequestResult run_attempt(UpgradeRun& run, const RequestJob& job, DeviceInfo& in
     return {};  // as if the device had not answered: the caller reports it
   }
   while (!request->finished.load(std::memory_order_acquire)) {
-    if (process_ending()) end_process(0);  // another thread ended the run (a test, or another device's end)
+    if (run_ending()) end_run();  // another thread ended the run (the listener, or a test)
     wait_pass(connecting.window, bar, run.timing.runner_poll_ms);
     if (connecting.state.cancelled) return {Outcome::user_abort, 0};
   }

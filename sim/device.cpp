@@ -29,7 +29,19 @@ void check_once(Device& d, bool good, const std::string& image_version) {
           d.config.linger_seconds);
 }
 
+// Keeps the image as it arrived, for a test to compare byte for byte.
+void save_image(Device& d, const FetchResult& r) {
+  if (d.config.save_images.empty()) return;
+  std::string path = d.config.save_images + "/" + ipv4_text(d.config.address) + "-" +
+                     std::to_string(d.good_fetches + 1) + ".bin";
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  bool written = file && std::fwrite(r.data.data(), 1, r.data.size(), file) == r.data.size();
+  if (file && std::fclose(file) != 0) written = false;
+  sim_log("device", written ? "image kept as %s" : "cannot write %s", path.c_str());
+}
+
 void flash(Device& d, const FetchResult& r) {
+  save_image(d, r);
   const std::string& reported = d.config.report_version.empty() ? r.image.version : d.config.report_version;
   d.version = reported;
   d.offline_until = Clock::now() + seconds(d.config.flash_seconds);
@@ -43,6 +55,10 @@ void flash(Device& d, const FetchResult& r) {
 std::string device_version(Device& d) {
   std::lock_guard<std::mutex> hold(d.lock);
   return d.version;
+}
+
+bool device_stopping(const Device& d) {
+  return stop_requested || d.stopping;
 }
 
 bool device_offline(Device& d) {
@@ -86,7 +102,10 @@ void start_fetch(Device& d, const UpgradeTarget& target) {
   std::lock_guard<std::mutex> hold(d.fetch_lock);
   // The previous fetch has let go of the device, so its thread is finishing or gone.
   if (d.fetch_thread.joinable()) d.fetch_thread.join();
-  d.fetch_thread = std::thread([&d, target] { finish_fetch(d, run_tftp_fetch(d.config, target)); });
+  d.fetch_thread = std::thread([&d, target] {
+    set_log_device(d.label);
+    finish_fetch(d, run_tftp_fetch(d.config, target));
+  });
 }
 
 void finish_fetch(Device& d, const FetchResult& r) {

@@ -3,6 +3,7 @@
 // simulator has seen enough to end.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -28,9 +29,14 @@ inline constexpr int EXIT_NO_LISTEN = 4;
 inline constexpr std::size_t MAX_NONCES = 64;
 
 struct Device {
-  explicit Device(const SimConfig& c) : config(c), version(c.version_before) {}
+  // `label` names the device in the log when the simulator plays several ("127.0.0.3"); empty for one.
+  Device(const SimConfig& c, std::string label = "")
+      : config(c), label(std::move(label)), version(c.version_before) {}
 
   const SimConfig& config;
+  const std::string label;
+  std::atomic<bool> stopping{false};  // the device is done: its connections end
+  std::atomic<int> open_connections{0};
   std::mutex lock;
   std::string version;
   bool fetching = false;
@@ -51,6 +57,8 @@ struct Device {
 
 std::string device_version(Device& device);
 bool device_offline(Device& device);
+// True once the simulator or this device is stopping.
+bool device_stopping(const Device& device);
 
 std::string issue_nonce(Device& device);
 bool nonce_known(Device& device, const std::string& nonce);

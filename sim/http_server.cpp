@@ -18,30 +18,28 @@ namespace {
 constexpr int REQUEST_SECONDS = 10;  // a client that has not sent its request by then is dropped
 constexpr int POLL_MS = 100;
 
-std::atomic<int> open_connections{0};
-
 struct Connection {
   Device& device;
   Socket sock;
   std::string peer;  // "A.B.C.D:P" for the log
 };
 
-// Sleeps in small steps so that a stop is seen; false when the simulator is stopping.
-bool wait_or_stop(double seconds) {
+// Sleeps in small steps so that a stop is seen; false when the device is stopping.
+bool wait_or_stop(const Device& d, double seconds) {
   auto end =
       Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   while (Clock::now() < end) {
-    if (stop_requested) return false;
+    if (device_stopping(d)) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  return !stop_requested;
+  return !device_stopping(d);
 }
 
 HeadResult read_head(Connection& c, HttpRequest& request) {
   std::string data;
   auto end = Clock::now() + std::chrono::seconds(REQUEST_SECONDS);
   char buf[2048];
-  while (!stop_requested && Clock::now() < end) {
+  while (!device_stopping(c.device) && Clock::now() < end) {
     if (!wait_readable(c.sock.get(), POLL_MS)) continue;
     long n = receive_bytes(c.sock.get(), buf, sizeof buf);
     if (n <= 0) return HEAD_INCOMPLETE;
@@ -123,13 +121,13 @@ void accept_upgrade(Connection& c, const UpgradeTarget& target) {
     // A device that restarts with the request unanswered: the connection stays open, nothing more is
     // ever sent on it, and no reset comes back.
     sim_log("http", "%s: holding the upgrade request open, never answering it", c.peer.c_str());
-    while (wait_or_stop(1)) {
+    while (wait_or_stop(c.device, 1)) {
     }
     return;
   }
   if (config.delay_upgrade_reply > 0) {
     sim_log("http", "%s: holding the upgrade reply for %.1f s", c.peer.c_str(), config.delay_upgrade_reply);
-    if (!wait_or_stop(config.delay_upgrade_reply)) return;
+    if (!wait_or_stop(c.device, config.delay_upgrade_reply)) return;
   }
   reply(c, 200, "OK", upgrade_page(target));
   sim_log("http", "%s: 200 upgrade accepted", c.peer.c_str());
@@ -164,7 +162,7 @@ void serve_upgrade(Connection& c, const HttpRequest& request) {
 
 void hold_until_stop(Connection& c) {
   sim_log("http", "%s: holding the connection without an answer (--never-answer-http)", c.peer.c_str());
-  while (!stop_requested)
+  while (!device_stopping(c.device))
     std::this_thread::sleep_for(std::chrono::milliseconds(POLL_MS));
 }
 
@@ -186,6 +184,7 @@ void route(Connection& c, const HttpRequest& request) {
 }
 
 void serve_connection(Connection c) {
+  set_log_device(c.device.label);
   if (c.device.config.never_answer_http) {
     hold_until_stop(c);
   } else {
@@ -202,7 +201,7 @@ void serve_connection(Connection c) {
       route(c, request);
     }
   }
-  --open_connections;
+  --c.device.open_connections;
 }
 
 Socket open_listener(const SimConfig& config) {
@@ -224,7 +223,7 @@ void accept_one(Device& d, SocketHandle listener) {
   std::uint32_t address;
   std::uint16_t port;
   read_socket_address(from, address, port);
-  ++open_connections;
+  ++d.open_connections;
   std::thread(serve_connection,
               Connection{d, std::move(conn), ipv4_text(address) + ":" + std::to_string(port)})
       .detach();
@@ -242,14 +241,15 @@ void follow_restart(Device& d, Socket& listener) {
   }
 }
 
-void wait_for_connections() {
-  while (open_connections > 0)
+void wait_for_connections(const Device& d) {
+  while (d.open_connections > 0)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 }  // namespace
 
 int run_http_server(Device& d) {
+  set_log_device(d.label);
   Socket listener = open_listener(d.config);
   std::string where = ipv4_text(d.config.address) + ":" + std::to_string(d.config.http_port);
   if (!listener.valid()) {
@@ -258,7 +258,7 @@ int run_http_server(Device& d) {
   }
   sim_log("http", "listening on %s, software version %s%s", where.c_str(), d.config.version_before.c_str(),
           d.config.auth ? ", Digest authentication on" : "");
-  while (!stop_requested && !device_done(d)) {
+  while (!device_stopping(d) && !device_done(d)) {
     follow_restart(d, listener);
     if (!listener.valid()) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -266,9 +266,9 @@ int run_http_server(Device& d) {
       accept_one(d, listener.get());
     }
   }
-  stop_requested = true;
+  d.stopping = true;
   listener.close();
-  wait_for_connections();
+  wait_for_connections(d);
   join_fetch(d);
   return device_exit_status(d);
 }

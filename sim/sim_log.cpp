@@ -13,8 +13,13 @@ namespace {
 
 std::mutex log_lock;
 const auto log_start = std::chrono::steady_clock::now();
+thread_local std::string log_device;
 
 }  // namespace
+
+void set_log_device(const std::string& label) {
+  log_device = label;
+}
 
 void sim_log(const char* tag, const char* format, ...) {
   char text[1024];
@@ -24,7 +29,11 @@ void sim_log(const char* tag, const char* format, ...) {
   va_end(args);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - log_start).count();
   std::lock_guard<std::mutex> hold(log_lock);
-  std::printf("[%9.3f] %-6s %s\n", seconds, tag, text);
+  if (log_device.empty()) {
+    std::printf("[%9.3f] %-6s %s\n", seconds, tag, text);
+  } else {
+    std::printf("[%9.3f] %-6s [%s] %s\n", seconds, tag, log_device.c_str(), text);
+  }
   std::fflush(stdout);
 }
 

@@ -2,7 +2,10 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "sim/device.h"
 #include "sim/http_server.h"
@@ -27,13 +30,35 @@ void install_signal_handlers() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+// Several devices serve side by side, one thread each; the simulator ends when every one has ended,
+// with the first status that is not 0.
+int run_devices(const std::vector<qor::sim::SimConfig>& configs) {
+  using namespace qor::sim;
+  std::vector<std::unique_ptr<Device>> devices;
+  for (const SimConfig& c : configs) {
+    devices.push_back(std::make_unique<Device>(c, configs.size() > 1 ? ipv4_text(c.address) : ""));
+  }
+  if (devices.size() == 1) return run_http_server(*devices.front());
+  std::vector<int> statuses(devices.size(), EXIT_DONE);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    threads.emplace_back([&, i] { statuses[i] = run_http_server(*devices[i]); });
+  }
+  for (std::thread& t : threads)
+    t.join();
+  for (int s : statuses) {
+    if (s != EXIT_DONE) return s;
+  }
+  return EXIT_DONE;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace qor::sim;
-  SimConfig config;
+  std::vector<SimConfig> configs;
   std::string error;
-  switch (parse_sim_options(argc, argv, config, error)) {
+  switch (parse_sim_devices(argc, argv, configs, error)) {
     case OPTIONS_HELP:
       std::fputs(sim_usage(), stdout);
       return EXIT_DONE;
@@ -44,8 +69,7 @@ int main(int argc, char** argv) {
       break;
   }
   install_signal_handlers();
-  Device device(config);
-  int status = run_http_server(device);
+  int status = run_devices(configs);
   sim_log("device", "%s, exit status %d", signalled ? "stopped by a signal" : "done", status);
   return status;
 }

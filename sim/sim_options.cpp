@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -241,6 +242,7 @@ const std::vector<OptionRule>& option_table() {
       {"once", Arg::OPTIONAL, set_once},
       {"final-version", Arg::REQUIRED, text(&SimConfig::final_version)},
       {"linger", Arg::REQUIRED, seconds(&SimConfig::linger_seconds)},
+      {"save-images", Arg::REQUIRED, text(&SimConfig::save_images)},
   };
   return table;
 }
@@ -252,9 +254,54 @@ const OptionRule* find_option(std::string_view name) {
   return nullptr;
 }
 
+constexpr std::uint32_t FIRST_COUNTED = 0x7f000002;  // 127.0.0.2
+
+// A MAC address and a serial number of its own for each of several devices, from its address.
+void name_after_address(SimConfig& c) {
+  const SimConfig plain;
+  const unsigned a = c.address;
+  char text[32];
+  if (c.mac_address == plain.mac_address) {
+    std::snprintf(text, sizeof text, "02:00:7f:%02x:%02x:%02x", (a >> 16) & 0xff, (a >> 8) & 0xff, a & 0xff);
+    c.mac_address = text;
+  }
+  if (c.serial_number == plain.serial_number) {
+    std::snprintf(text, sizeof text, "QOR47%08u", a & 0xffffff);
+    c.serial_number = text;
+  }
+}
+
+bool check_devices(std::vector<SimConfig>& devices, std::string& error) {
+  if (devices.size() > static_cast<std::size_t>(MAX_DEVICES)) {
+    error = "at most " + std::to_string(MAX_DEVICES) + " devices";
+    return false;
+  }
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    SimConfig& c = devices[i];
+    if (!is_loopback(c.address)) {
+      error = "--count: the devices would leave 127.0.0.0/8";
+      return false;
+    }
+    for (std::size_t j = 0; j < i; ++j) {
+      if (devices[j].address == c.address && devices[j].http_port == c.http_port) {
+        error = "two devices on " + ipv4_text(c.address) + " port " + std::to_string(c.http_port);
+        return false;
+      }
+    }
+    if (!c.final_version.empty() && c.once == 0) c.once = 1;
+    if (devices.size() > 1) name_after_address(c);
+  }
+  return true;
+}
+
 }  // namespace
 
-OptionsResult parse_sim_options(int argc, const char* const* argv, SimConfig& config, std::string& error) {
+OptionsResult parse_sim_devices(int argc, const char* const* argv, std::vector<SimConfig>& devices,
+                                std::string& error) {
+  SimConfig defaults;
+  devices.clear();
+  long count = 0;
+  bool own_device = false;  // an --address has started a device: later options are its own
   for (int i = 1; i < argc; ++i) {
     std::string_view word = argv[i];
     if (word == "--help" || word == "-h") return OPTIONS_HELP;
@@ -265,18 +312,19 @@ OptionsResult parse_sim_options(int argc, const char* const* argv, SimConfig& co
     std::size_t eq = word.find('=');
     std::string_view name = word.substr(2, eq == std::string_view::npos ? std::string_view::npos : eq - 2);
     const OptionRule* rule = find_option(name);
-    if (!rule) {
+    const bool counting = name == "count";
+    if (!rule && !counting) {
       error = "unknown option --" + std::string(name);
       return OPTIONS_ERROR;
     }
     std::string_view value;
     bool has_value = eq != std::string_view::npos;
     if (has_value) value = word.substr(eq + 1);
-    if (rule->arg == Arg::NONE && has_value) {
+    if (rule && rule->arg == Arg::NONE && has_value) {
       error = "--" + std::string(name) + " takes no value";
       return OPTIONS_ERROR;
     }
-    if (rule->arg == Arg::REQUIRED && !has_value) {
+    if ((counting || rule->arg == Arg::REQUIRED) && !has_value) {
       if (i + 1 >= argc) {
         error = "--" + std::string(name) + " needs a value";
         return OPTIONS_ERROR;
@@ -284,19 +332,57 @@ OptionsResult parse_sim_options(int argc, const char* const* argv, SimConfig& co
       value = argv[++i];
     }
     std::string why;
-    if (!rule->set(config, value, why)) {
+    if (counting) {
+      if (!to_long(value, 1, MAX_DEVICES, count)) {
+        error = "--count: expected a number from 1 to " + std::to_string(MAX_DEVICES);
+        return OPTIONS_ERROR;
+      }
+      continue;
+    }
+    if (name == "address") {
+      if (devices.size() >= static_cast<std::size_t>(MAX_DEVICES)) {
+        error = "at most " + std::to_string(MAX_DEVICES) + " devices";
+        return OPTIONS_ERROR;
+      }
+      devices.push_back(defaults);
+      own_device = true;
+    }
+    if (!rule->set(own_device ? devices.back() : defaults, value, why)) {
       error = "--" + std::string(name) + ": " + why;
       return OPTIONS_ERROR;
     }
   }
-  if (!config.final_version.empty() && config.once == 0) config.once = 1;
-  return OPTIONS_RUN;
+  for (long n = 0; n < count; ++n) {
+    devices.push_back(defaults);
+    devices.back().address = FIRST_COUNTED + static_cast<std::uint32_t>(n);
+  }
+  if (devices.empty()) devices.push_back(defaults);
+  return check_devices(devices, error) ? OPTIONS_RUN : OPTIONS_ERROR;
+}
+
+OptionsResult parse_sim_options(int argc, const char* const* argv, SimConfig& config, std::string& error) {
+  std::vector<SimConfig> devices;
+  OptionsResult result = parse_sim_devices(argc, argv, devices, error);
+  if (result == OPTIONS_RUN) config = devices.front();
+  return result;
 }
 
 const char* sim_usage() {
-  return R"(Usage: qor-device-sim [options]
+  return R"(Usage: qor-device-sim [options] [--address A.B.C.D [its options]]... [--count N]
 Stands in for a QOR device on loopback: a web server with the status and upgrade pages (optionally
 behind Digest authentication) and a TFTP client that fetches the firmware the upgrade request names.
+It can play many devices at once, each with its own address, version, password and faults.
+
+Many devices:
+  Options before the first --address are the defaults of every device. Each --address starts a device
+  of its own; the options after it, up to the next --address, are that device's alone.
+  --count N                N more devices with the defaults, at 127.0.0.2, 127.0.0.3 and up (at most
+                           1000 devices in all)
+  With several devices, each one's log lines name it ("[127.0.0.3]"), a device without --mac or
+  --serial gets one made from its address, and the simulator ends when every device has ended.
+  Example: three devices, the second behind a password, the third never fetching:
+    qor-device-sim --version-before 3.1.0 --address 127.0.0.2 --address 127.0.0.3 --password pw \
+                   --address 127.0.0.4 --never-fetch
 
 Device:
   --address A.B.C.D        device address, 127.0.0.0/8 only (default 127.0.0.2); HTTP and TFTP use it
@@ -351,10 +437,13 @@ Ending:
   --final-version V        with --once: end after the good fetch of the image of version V instead
   --linger S               after the last fetch, wait up to S seconds (default 90) for the status page
                            to be read once more before ending
+  --save-images DIR        write each good image as it arrived to DIR/ADDRESS-N.bin (N: the count of
+                           good fetches of that device)
   --help                   this text
 
 Exit status: 0 done (or stopped by SIGINT/SIGTERM without --once), 1 a fetched image was bad or
-incomplete, 2 usage, 3 stopped before --once was met, 4 cannot listen.
+incomplete, 2 usage, 3 stopped before --once was met, 4 cannot listen. With several devices: the
+first of these that is not 0, in the order the devices were given.
 )";
 }
 

@@ -57,10 +57,24 @@ struct SimConfig {
   int once = 0;  // 0: run until a signal; N: end after N good fetches (or the first bad one)
   std::string final_version;
   double linger_seconds = 90;
+
+  // Where each good image is written as it arrived, as ADDRESS-N.bin (N counts the good fetches);
+  // empty: nowhere.
+  std::string save_images;
 };
+
+inline constexpr int MAX_DEVICES = 1000;
 
 enum OptionsResult { OPTIONS_RUN = 0, OPTIONS_HELP = 1, OPTIONS_ERROR = 2 };
 
+// Every device the simulator plays. The options before the first --address are the defaults each
+// device starts from; each --address starts a device of its own, which the options after it (up to the
+// next --address) set alone; --count N adds N devices with the defaults at 127.0.0.2 and up. Without
+// --address and --count there is one device, at 127.0.0.2. With several devices, a device whose MAC
+// address or serial number was not given gets one made from its address.
+OptionsResult parse_sim_devices(int argc, const char* const* argv, std::vector<SimConfig>& devices,
+                                std::string& error);
+// The first device alone.
 OptionsResult parse_sim_options(int argc, const char* const* argv, SimConfig& config, std::string& error);
 const char* sim_usage();
 

@@ -400,6 +400,7 @@ void judge(Fetch& f) {
   if (f.phase != Phase::DONE) return;
   f.result.complete = true;
   f.result.image = check_image(f.image, f.config.product_id, f.tsize);
+  f.result.data = std::move(f.image);
 }
 
 }  // namespace

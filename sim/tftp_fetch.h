@@ -18,7 +18,8 @@ struct FetchResult {
   bool complete = false;  // the last (short) block arrived
   std::string failure;    // why the transfer itself failed; empty when complete
   std::uint32_t bytes = 0;
-  ImageVerdict image;  // meaningful when complete
+  ImageVerdict image;              // meaningful when complete
+  std::vector<std::uint8_t> data;  // the image as it arrived, when complete
 };
 
 FetchResult run_tftp_fetch(const SimConfig& config, const UpgradeTarget& target);

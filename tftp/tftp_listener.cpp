@@ -104,7 +104,7 @@ Outcome wait_for_read_request(TftpListener& listener, const TftpFilename& expect
   set_nonblocking(sock);
   for (;;) {
     if (w.window_state.cancelled) return Outcome::user_abort;
-    if (process_ending()) end_process(0);  // another thread ended the run: this one must not outlive it
+    if (run_ending()) end_run();  // another thread ended the run: this one must not outlive it
     std::uint32_t from = 0;
     std::uint16_t port = 0;
     long n = receive_datagram(sock, listener.rx_buffer, sizeof listener.rx_buffer, from, port);

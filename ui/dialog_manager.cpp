@@ -11,13 +11,14 @@ Toolkit* current_toolkit = nullptr;
 }
 
 Toolkit& toolkit() {
+  if (auto* scope = dynamic_cast<ToolkitScope*>(current_run_scope())) return scope->toolkit();
   return *current_toolkit;
 }
 void set_toolkit(Toolkit* t) {
   current_toolkit = t;
 }
 bool has_toolkit() {
-  return current_toolkit != nullptr;
+  return current_toolkit != nullptr || dynamic_cast<ToolkitScope*>(current_run_scope()) != nullptr;
 }
 
 // A control that its template lacks: a procedure or a backend names the wrong id. The platform would

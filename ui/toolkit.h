@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "base/process.h"
 #include "ui/control_ids.h"
 
 namespace qor {
@@ -74,10 +75,22 @@ class Toolkit {
   virtual int message_box(Window owner, const char* text, const char* caption, unsigned flags) = 0;
 };
 
-// The toolkit every procedure draws with. Front ends install theirs before the upgrade starts.
+// The toolkit every procedure draws with: that of the calling thread's run when it has its own (see
+// ToolkitScope), otherwise the process's. Front ends install theirs before the upgrade starts.
 Toolkit& toolkit();
 void set_toolkit(Toolkit* toolkit);
 bool has_toolkit();
+
+// A run with a toolkit of its own, one device among several: the threads in its scope (those that work
+// for it, base/process.h) draw its windows with it, so that every window belongs to one device.
+class ToolkitScope : public RunScope {
+ public:
+  explicit ToolkitScope(Toolkit& toolkit) : toolkit_(toolkit) {}
+  Toolkit& toolkit() const { return toolkit_; }
+
+ private:
+  Toolkit& toolkit_;
+};
 
 inline int command_id(std::uintptr_t wparam) {
   return static_cast<int>(wparam & 0xFFFF);

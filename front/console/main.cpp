@@ -4,15 +4,19 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/upgrade.h"
 #include "base/process.h"
 #include "base/trace.h"
 #include "front/console/console_view.h"
+#include "front/console/fleet_cli.h"
 #include "ui/dialogs.h"
 
 namespace {
@@ -25,9 +29,10 @@ qor::UpgradeRun* run = nullptr;
 
 const char* const usage_text =
     "Usage: qor-upgrade-cli [options]\n"
-    "Upgrades the firmware of a QOR on the local network with the image this program carries.\n"
+    "Upgrades the firmware of a QOR on the local network with the image this program carries, or of\n"
+    "several at once.\n"
     "\n"
-    "  --device ADDR          IPv4 address of the QOR\n"
+    "  --device ADDR          IPv4 address of the QOR; repeated for several\n"
     "  --local-address ADDR   address of this PC that the QOR shall fetch the image from\n"
     "                         (default: asked on a terminal when there are several, else the first)\n"
     "  --user NAME            administrator's user name, if the QOR asks (default: asked on a\n"
@@ -38,7 +43,22 @@ const char* const usage_text =
     "  --verbose              print the diagnostic trace to stderr\n"
     "  --help, --version\n"
     "\n"
-    "Exit status: 0 upgraded and verified, 1 failed or declined, 2 usage error.\n"
+    "Several devices (with more than one --device, or any of the options below):\n"
+    "  --devices FILE         the devices' addresses, one a line ('#' starts a comment)\n"
+    "  --jobs N               upgrade at most N at once, the others waiting their turn (default 8,\n"
+    "                         at most 100: each needs a TFTP port of its own, UDP 69 to 168)\n"
+    "  --report FILE          write the outcome of every device as JSON to FILE\n"
+    "  --timeout S            cancel a device that stays S seconds without moving on: its web\n"
+    "                         server silent, or the image never fetched (default 300)\n"
+    "  --info                 read the status page of every device and print it; upgrade nothing\n"
+    "                         (needs no privilege)\n"
+    "  --json                 with --info: print JSON\n"
+    "  Every device runs the whole upgrade, on its own, at the same time as the others; --user and\n"
+    "  --password-file apply to every one. One confirmation lists every device that answered\n"
+    "  (--yes answers it); then each device has a line of its own, and at the end a table.\n"
+    "\n"
+    "Exit status: 0 upgraded and verified (every device), 1 failed or declined (any device),\n"
+    "2 usage error.\n"
     "The image is served by TFTP from UDP port 69 (or the next free one up to 168): this needs\n"
     "root or the capability CAP_NET_BIND_SERVICE.\n";
 
@@ -88,6 +108,17 @@ int main(int argc, char** argv) {
 
   Answers answers;
   bool verbose = false;
+  std::vector<std::string> devices;
+  std::optional<std::string> devices_file;
+  qor::console::FleetCommand fleet;
+  bool fleet_option = false;  // an option that only several devices have
+  auto number = [](const std::string& option, const std::string& text, long low, long high) {
+    char* end = nullptr;
+    long n = text.size() <= 9 ? std::strtol(text.c_str(), &end, 10) : -1;
+    if (text.empty() || !end || *end != '\0' || n < low)
+      usage(option + ": give a number from " + std::to_string(low) + " to " + std::to_string(high));
+    return n;
+  };
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&]() -> std::string {
@@ -109,7 +140,25 @@ int main(int argc, char** argv) {
       std::printf("\n");
       return 0;
     } else if (arg == "--device") {
-      answers.device = value();
+      devices.push_back(value());
+    } else if (arg == "--devices") {
+      devices_file = value();
+    } else if (arg == "--jobs") {
+      // Above the limit the check names the ports; below 1 it is no number of jobs.
+      fleet.fleet.jobs = static_cast<int>(number(arg, value(), 1, qor::MAX_FLEET_JOBS));
+      fleet_option = true;
+    } else if (arg == "--timeout") {
+      long seconds = number(arg, value(), 1, 86400);
+      if (seconds > 86400) usage("--timeout: give a number from 1 to 86400");
+      fleet.fleet.wait_limit_seconds = static_cast<unsigned>(seconds);
+      fleet_option = true;
+    } else if (arg == "--report") {
+      fleet.report_path = value();
+      fleet_option = true;
+    } else if (arg == "--info") {
+      fleet.info = true;
+    } else if (arg == "--json") {
+      fleet.json = true;
     } else if (arg == "--local-address") {
       answers.local_address = value();
     } else if (arg == "--user") {
@@ -131,6 +180,23 @@ int main(int argc, char** argv) {
   }
 
   bool tty_in = isatty(STDIN_FILENO) != 0;
+  if (devices_file) {
+    std::string error;
+    if (!qor::console::read_devices_file(*devices_file, devices, error)) usage(error);
+  }
+  if (devices.size() > 1 || devices_file || fleet_option || fleet.info || fleet.json) {
+    fleet.fleet.addresses = devices;
+    fleet.fleet.local_address = answers.local_address;
+    fleet.fleet.user = answers.user;
+    fleet.fleet.password = answers.password;
+    fleet.yes = answers.yes;
+    std::string problem = qor::console::check_fleet_command(fleet, tty_in);
+    if (!problem.empty()) usage(problem);
+    if (verbose) qor::set_trace_sink(trace_to_stderr);
+    qor::end_process(qor::console::run_fleet_command(fleet, signals));
+  }
+  if (!devices.empty()) answers.device = devices.back();
+
   answers.interactive = tty_in;
   if (!tty_in) {
     if (!answers.device) usage("no terminal to ask on: give --device ADDR");

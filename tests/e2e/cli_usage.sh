@@ -27,4 +27,18 @@ check 2 "cannot read a password from /nonexistent/pw" -- "$cli" --device 127.0.0
 check 2 "--device: not a valid IPv4 address" -- "$cli" --device 1.2.3 --yes
 check 2 "--device: not a valid IPv4 address" -- "$cli" --device 0.0.0.0 --yes
 check 2 "--local-address 127.9.9.9 is not an address of this PC" -- "$cli" --device 127.0.0.99 --yes --local-address 127.9.9.9
+# Several devices: every address and the number of jobs are checked before anything is sent.
+devices=$(mktemp)
+trap 'rm -f "$out" "$devices"' EXIT
+for n in $(seq 2 102); do echo "127.0.1.$n"; done >"$devices"
+check 2 "--jobs 101: at most 100 devices can be upgraded at once" -- "$cli" --devices "$devices" --jobs 101 --yes
+check 2 "--jobs: give a number from 1 to 100" -- "$cli" --devices "$devices" --jobs 0 --yes
+printf '# office\n127.0.0.2\n\n127.0.0.300  # old\n' >"$devices"
+check 2 "$devices:4: not an IPv4 address of a QOR: '127.0.0.300'" -- "$cli" --devices "$devices" --yes
+for a in $(seq 0 40); do printf "127.1.$a.%d\n" $(seq 1 250); done >"$devices"
+check 2 "$devices:10001: more than 10000 devices" -- "$cli" --devices "$devices" --yes
+printf '127.0.0.2\n127.0.0.3\n' >"$devices"
+check 2 "the device 127.0.0.2 is given twice" -- "$cli" --devices "$devices" --device 127.0.0.2 --yes
+check 2 "no terminal to ask on: give --yes" -- "$cli" --device 127.0.0.2 --device 127.0.0.3
+check 2 "--json goes with --info" -- "$cli" --device 127.0.0.2 --json
 echo "command line: all as expected"

@@ -164,5 +164,54 @@ TEST(SimOptions, ReadsValuesAndRefusesTheUnsafe) {
   parse({"--help"}, OPTIONS_HELP);
 }
 
+std::vector<SimConfig> parse_devices(std::vector<const char*> args, std::string& error) {
+  args.insert(args.begin(), "qor-device-sim");
+  std::vector<SimConfig> devices;
+  if (parse_sim_devices(static_cast<int>(args.size()), args.data(), devices, error) != OPTIONS_RUN)
+    devices.clear();
+  return devices;
+}
+
+// Options before the first --address are every device's; after it, that device's alone.
+TEST(SimOptions, ManyDevicesTakeTheDefaultsAndTheirOwnOptions) {
+  std::string error;
+  auto devices =
+      parse_devices({"--version-before", "3.1.0", "--address", "127.0.0.9", "--address", "127.0.0.8",
+                     "--password", "pw", "--never-fetch", "--mac", "m", "--count", "2"},
+                    error);
+  const struct {
+    std::uint32_t address;
+    bool auth;
+    bool never_fetch;
+    const char* mac;
+    const char* serial;
+  } expected[] = {{0x7f000009, false, false, "02:00:7f:00:00:09", "QOR4700000009"},
+                  {0x7f000008, true, true, "m", "QOR4700000008"},
+                  {0x7f000002, false, false, "02:00:7f:00:00:02", "QOR4700000002"},
+                  {0x7f000003, false, false, "02:00:7f:00:00:03", "QOR4700000003"}};
+  ASSERT_EQ(devices.size(), std::size(expected)) << error;
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    EXPECT_EQ(devices[i].address, expected[i].address) << i;
+    EXPECT_EQ(devices[i].version_before, "3.1.0") << i;
+    EXPECT_EQ(devices[i].auth, expected[i].auth) << i;
+    EXPECT_EQ(devices[i].never_fetch, expected[i].never_fetch) << i;
+    EXPECT_EQ(devices[i].mac_address, expected[i].mac) << i;
+    EXPECT_EQ(devices[i].serial_number, expected[i].serial) << i;
+  }
+  // One device keeps the plain identity.
+  EXPECT_EQ(parse({"--address", "127.0.0.9"}).mac_address, "02:00:00:47:10:01");
+
+  const struct {
+    std::vector<const char*> args;
+    const char* error;
+  } refused[] = {{{"--address", "127.0.0.3", "--count", "2"}, "two devices on 127.0.0.3 port 80"},
+                 {{"--count", "0"}, "--count: expected a number from 1 to 1000"},
+                 {{"--count", "1001"}, "--count: expected a number from 1 to 1000"}};
+  for (const auto& r : refused) {
+    EXPECT_TRUE(parse_devices(r.args, error).empty()) << r.error;
+    EXPECT_EQ(error, r.error);
+  }
+}
+
 }  // namespace
 }  // namespace qor::sim
