@@ -43,7 +43,7 @@ bool accept_listener_datagram(const unsigned char* datagram, std::size_t length,
 // Shows the waiting window (dialog 114; its explanation only when `explain`), polls the socket until a
 // read request names `expected` and destroys the window again. Outcome::none with the requester, or
 // user_abort when the user cancelled (the window is then gone already). Should another thread end the
-// run meanwhile, it ends this thread too (end_process).
+// run meanwhile, it ends this thread too (end_run).
 Outcome wait_for_read_request(TftpListener& listener, const TftpFilename& expected, bool explain,
                               const Timing& timing, TftpRequester& requester);
 
