@@ -108,6 +108,15 @@ void QtDialogView::on_move(Window window, int left, int top) {
   post_to(window, [left, top](QtDialog& d) { d.move(left, top); });
 }
 
+void QtDialogView::on_update(Window window, const WindowUpdate& update) {
+  const bool has_title = update.title != nullptr;
+  QString title = has_title ? QString::fromStdString(*update.title) : QString();
+  post_to(window, [has_title, title, bar = update.bar, pos = update.position](QtDialog& d) {
+    if (has_title) d.setWindowTitle(title);
+    if (bar != 0) d.set_progress_pos(bar, pos);
+  });
+}
+
 void QtDialogView::show_box(Window owner, const QString& text, const QString& caption,
                             std::shared_ptr<BoxAnswer> answer) {
   // Owned by its dialog when it has one; application-modal either way, and never run with exec(): the
