@@ -16,7 +16,8 @@
 # used for it (user and system, its children included), and both as ratios to tftpd-hpa's.
 #
 # Environment: QOR_BENCH_MIB (file size, default 8), QOR_BENCH_DELAY_US, QOR_BENCH_PORT (default 6969),
-# QOR_BENCH_BUILD (default build-tftp-bench: a release build of the servers and the relay).
+# QOR_BENCH_SERVERS (a subset of: null console qt), QOR_BENCH_BUILD (default build-tftp-bench: a
+# release build of the servers and the relay).
 # Everything listens on 127.0.0.x addresses and is ended with the script; in.tftpd runs in the
 # foreground (-L) with a temporary directory, never as a system service.
 set -euo pipefail
@@ -126,6 +127,9 @@ start_server() {
 }
 
 "$build/bench/tftp_bench_server" --views | grep -qw qt && servers+=(qt)
+if [ -n "${QOR_BENCH_SERVERS:-}" ]; then  # a subset, e.g. "hpa null"; tftpd-hpa is always one
+  read -r -a servers <<<"hpa ${QOR_BENCH_SERVERS//hpa/}"
+fi
 for who in "${servers[@]}"; do start_server "$who"; done
 for who in "${servers[@]}"; do
   [ "$who" = hpa ] && continue
