@@ -120,7 +120,8 @@ Arrival read_arrival(Transfer& t) {
   return classify_arrival(t.s, static_cast<std::size_t>(n), from, port);
 }
 
-// The next datagram, waited for at most one poll (after a block, maybe looked for awake first).
+// The next datagram, or nothing once the retransmission or the window's pump is due (after a packet
+// has gone out, maybe looked for awake first).
 Arrival next_arrival(Transfer& t) {
   if (t.awaiting_reply) {
     t.awaiting_reply = false;
