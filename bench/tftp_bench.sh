@@ -1,21 +1,43 @@
 #!/usr/bin/env bash
 # TFTP throughput on loopback: our transfer session (bench/tftp_bench_server) against tftpd-hpa's
-# in.tftpd, the same files fetched by the same curl client, alternating, several repetitions.
-# Prints the median time of each server per file and the ratio ours / tftpd-hpa.
+# in.tftpd, the same file fetched by the same curl client, the servers taking turns, in one run.
 #
-#   bench/tftp_bench.sh [REPETITIONS]        (default 7)
+#   bench/tftp_bench.sh [REPETITIONS [MODE...]]     (default: 7 repetitions; modes idle loaded lan)
 #
-# in.tftpd runs in the foreground (-L) on a 127.0.0.x address with a temporary directory and is ended
-# with the script; it is never started as a system service. Builds a release tftp_bench_server in
-# $QOR_BENCH_BUILD (default build-tftp-bench).
+# Servers: tftpd-hpa, and ours with each of the program's views drawing the upload window: none (the
+# dialog manager alone), the console's, and Qt's (offscreen; only when Qt is there to build it).
+# Modes:
+#   idle    nothing else runs but what the machine runs anyway
+#   loaded  one busy loop per processor, started before the mode and ended after it
+#   lan     curl reaches each server through bench/udp_delay_relay, which holds every datagram for
+#           QOR_BENCH_DELAY_US (default 200) microseconds each way, as a LAN would; the bound is then
+#           one round trip per block: (blocks + 1) x 2 x delay
+# Per server and mode it prints the median time of a fetch and the median processor time the server
+# used for it (user and system, its children included), and both as ratios to tftpd-hpa's.
+#
+# Environment: QOR_BENCH_MIB (file size, default 8), QOR_BENCH_DELAY_US, QOR_BENCH_PORT (default 6969),
+# QOR_BENCH_SERVERS (a subset of: null console qt), QOR_BENCH_BUILD (default build-tftp-bench: a
+# release build of the servers and the relay).
+# Everything listens on 127.0.0.x addresses and is ended with the script; in.tftpd runs in the
+# foreground (-L) with a temporary directory, never as a system service.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 reps=${1:-7}
+shift || true
+modes=("$@")
+[ ${#modes[@]} -gt 0 ] || modes=(idle loaded lan)
 build=${QOR_BENCH_BUILD:-build-tftp-bench}
-ours_addr=127.0.0.61
-hpa_addr=127.0.0.62
 port=${QOR_BENCH_PORT:-6969}
+mib=${QOR_BENCH_MIB:-8}
+delay_us=${QOR_BENCH_DELAY_US:-200}
+name=image${mib}m.bin
+size=$((mib * 1048576))
+blocks=$((size / 512 + 1))
+
+for mode in "${modes[@]}"; do
+  case $mode in idle | loaded | lan) ;; *) echo "unknown mode $mode (idle, loaded, lan)" >&2; exit 2 ;; esac
+done
 
 install_tftpd() {
   command -v in.tftpd >/dev/null 2>&1 && return
@@ -27,81 +49,191 @@ install_tftpd() {
     created=1
   fi
   DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends tftpd-hpa >/dev/null
-  [ "$created" = 1 ] && rm -f "$policy"
+  if [ "$created" = 1 ]; then rm -f "$policy"; fi
   # Should an init system have started it anyway, it listens on port 69, never on ours.
 }
 
 install_tftpd
 command -v curl >/dev/null || { echo "curl is needed" >&2; exit 1; }
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQOR_BUILD_GUI=OFF >/dev/null
-cmake --build "$build" --target tftp_bench_server -j2 >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQOR_BUILD_TESTS=ON >/dev/null
+cmake --build "$build" --target tftp_bench_server udp_delay_relay -j2 >/dev/null
 
 tmp=$(mktemp -d)
 pids=()
+busy=()
+cgroup=""
+stop_busy() {
+  for pid in "${busy[@]}"; do kill "$pid" 2>/dev/null || true; done
+  busy=()
+}
 cleanup() {
+  stop_busy
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
+  if [ -n "$cgroup" ]; then
+    sleep 0.2
+    for d in "$cgroup"/*/; do rmdir "$d" 2>/dev/null || true; done
+    rmdir "$cgroup" 2>/dev/null || true
+  fi
   rm -rf "$tmp"
 }
 trap cleanup EXIT
 
-mkdir "$tmp/files"
-head -c 8388608 /dev/urandom >"$tmp/files/image8m.bin"
-head -c 32000000 /dev/urandom >"$tmp/files/image32m.bin"
+mkdir "$tmp/files" "$tmp/xdg"
+head -c "$size" /dev/urandom >"$tmp/files/$name"
 chmod 755 "$tmp" "$tmp/files"
 chmod 644 "$tmp"/files/*
+chmod 700 "$tmp/xdg"
 
-"$build/bench/tftp_bench_server" "$ours_addr" "$port" "$tmp/files" >"$tmp/ours.log" 2>&1 &
-pids+=($!)
-tftpd_user=tftp
-id "$tftpd_user" >/dev/null 2>&1 || tftpd_user=nobody
-in.tftpd -L -a "$hpa_addr:$port" -u "$tftpd_user" -s "$tmp/files" >"$tmp/hpa.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do grep -q ready "$tmp/ours.log" 2>/dev/null && break; sleep 0.1; done
+# Processor time: from a cgroup of each server's own when the machine lets us make one (nanoseconds,
+# children included even once they have ended), otherwise from /proc/PID/stat (clock ticks, children
+# counted once reaped).
+for root in /sys/fs/cgroup/cpuacct /sys/fs/cgroup/cpu,cpuacct /sys/fs/cgroup; do
+  if [ -w "$root" ] && { [ -e "$root/cpuacct.usage" ] || [ -e "$root/cgroup.subtree_control" ]; }; then
+    if mkdir "$root/qor-tftp-bench-$$" 2>/dev/null; then
+      cgroup=$root/qor-tftp-bench-$$
+      break
+    fi
+  fi
+done
+ticks=$(getconf CLK_TCK)
+
+declare -A addr pid_of
+servers=(hpa null console)
+addr[hpa]=127.0.0.62
+addr[null]=127.0.0.61
+addr[console]=127.0.0.63
+addr[qt]=127.0.0.64
+declare -A relay_addr=([hpa]=127.0.0.72 [null]=127.0.0.71 [console]=127.0.0.73 [qt]=127.0.0.74)
+declare -A label=([hpa]=tftpd-hpa [null]="ours, no view" [console]="ours, console" [qt]="ours, Qt")
+
+start_server() {
+  local who=$1
+  if [ "$who" = hpa ]; then
+    local user=tftp
+    id "$user" >/dev/null 2>&1 || user=nobody
+    in.tftpd -L -a "${addr[hpa]}:$port" -u "$user" -s "$tmp/files" >"$tmp/hpa.log" 2>&1 &
+  else
+    QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$tmp/xdg \
+      "$build/bench/tftp_bench_server" --view "$who" "${addr[$who]}" "$port" "$tmp/files" >"$tmp/$who.log" 2>&1 &
+  fi
+  pid_of[$who]=$!
+  pids+=($!)
+  if [ -n "$cgroup" ]; then
+    mkdir "$cgroup/$who"
+    echo "${pid_of[$who]}" >"$cgroup/$who/cgroup.procs"
+  fi
+}
+
+"$build/bench/tftp_bench_server" --views | grep -qw qt && servers+=(qt)
+if [ -n "${QOR_BENCH_SERVERS:-}" ]; then  # a subset, e.g. "hpa null"; tftpd-hpa is always one
+  read -r -a servers <<<"hpa ${QOR_BENCH_SERVERS//hpa/}"
+fi
+for who in "${servers[@]}"; do start_server "$who"; done
+for who in "${servers[@]}"; do
+  [ "$who" = hpa ] && continue
+  for _ in $(seq 100); do grep -q ready "$tmp/$who.log" 2>/dev/null && break; sleep 0.1; done
+done
 sleep 0.3
-for pid in "${pids[@]}"; do
-  if ! kill -0 "$pid" 2>/dev/null; then
-    echo "a server did not start (port $port taken?):" >&2
-    cat "$tmp/ours.log" "$tmp/hpa.log" >&2
+for who in "${servers[@]}"; do
+  if ! kill -0 "${pid_of[$who]}" 2>/dev/null; then
+    echo "server $who did not start (port $port taken?):" >&2
+    cat "$tmp"/*.log >&2
     exit 1
   fi
 done
 
-# Microseconds one fetch takes; checks the bytes afterwards.
+if [[ " ${modes[*]} " == *" lan "* ]]; then
+  for who in "${servers[@]}"; do
+    "$build/bench/udp_delay_relay" "${relay_addr[$who]}" "$port" "${addr[$who]}" "$port" "$delay_us" \
+      >"$tmp/relay-$who.log" 2>&1 &
+    pids+=($!)
+  done
+  sleep 0.2
+fi
+
+# Processor time of a server so far, in nanoseconds.
+cpu_ns() {
+  local who=$1
+  if [ -n "$cgroup" ]; then
+    if [ -e "$cgroup/$who/cpuacct.usage" ]; then
+      cat "$cgroup/$who/cpuacct.usage"
+    else
+      awk '$1 == "usage_usec" {print $2 * 1000}' "$cgroup/$who/cpu.stat"
+    fi
+  else
+    # utime stime cutime cstime: fields 14 to 17, counted after the ") " that ends the name
+    sed 's/.*) //' "/proc/${pid_of[$who]}/stat" | awk -v t="$ticks" '{print ($12 + $13 + $14 + $15) * 1e9 / t}'
+  fi
+}
+
+# One fetch: "microseconds cpu-nanoseconds"; checks the bytes afterwards.
 fetch() {
-  local addr=$1 name=$2 start end
+  local who=$1 host=$2 start end c0 c1
   rm -f "$tmp/out"
+  c0=$(cpu_ns "$who")
   start=$(date +%s%N)
-  curl -sS --max-time 300 --tftp-blksize 512 -o "$tmp/out" "tftp://$addr:$port/$name"
+  curl -sS --max-time 300 --tftp-blksize 512 -o "$tmp/out" "tftp://$host:$port/$name"
   end=$(date +%s%N)
-  cmp -s "$tmp/out" "$tmp/files/$name" || { echo "$addr: $name arrived damaged" >&2; exit 1; }
-  echo $(((end - start) / 1000))
+  cmp -s "$tmp/out" "$tmp/files/$name" || { echo "$who: $name arrived damaged" >&2; exit 1; }
+  sleep 0.1  # lets a forked server end and be counted
+  c1=$(cpu_ns "$who")
+  echo "$(((end - start) / 1000)) $((c1 - c0))"
 }
 
 median() { sort -n | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
 
-declare -A times
-for name in image8m.bin image32m.bin; do
-  fetch "$ours_addr" "$name" >/dev/null  # warm-up, not counted
-  fetch "$hpa_addr" "$name" >/dev/null
-  for r in $(seq "$reps"); do
-    if ((r % 2)); then order="ours hpa"; else order="hpa ours"; fi
-    for who in $order; do
-      addr=$ours_addr
-      [ "$who" = hpa ] && addr=$hpa_addr
-      t=$(fetch "$addr" "$name")
-      times[$who,$name]+="$t "
-      printf '  %-13s %-5s run %d: %8.3f s\n' "$name" "$who" "$r" "$(echo "$t / 1000000" | bc -l)"
-    done
+start_busy() {
+  for _ in $(seq "$(nproc)"); do
+    (while :; do :; done) &
+    busy+=($!)
   done
+  sleep 0.5
+}
+
+echo "TFTP benchmark: $name ($blocks blocks of 512 bytes), curl, $reps repetitions, $(nproc) processors," \
+  "load $(cut -d' ' -f1-3 /proc/loadavg); processor time from ${cgroup:+a cgroup}${cgroup:-/proc (ticks of 1/$ticks s)}"
+declare -A times cpus
+for mode in "${modes[@]}"; do
+  [ "$mode" = loaded ] && start_busy
+  for who in "${servers[@]}"; do  # warm-up, not counted
+    host=${addr[$who]}
+    [ "$mode" = lan ] && host=${relay_addr[$who]}
+    fetch "$who" "$host" >/dev/null
+  done
+  n=${#servers[@]}
+  for r in $(seq "$reps"); do
+    line=""
+    for i in $(seq 0 $((n - 1))); do
+      who=${servers[$(((i + r) % n))]}  # each repetition starts with the next server
+      host=${addr[$who]}
+      [ "$mode" = lan ] && host=${relay_addr[$who]}
+      read -r t c < <(fetch "$who" "$host")
+      times[$mode,$who]+="$t "
+      cpus[$mode,$who]+="$c "
+      line+=$(printf '  %s %.3f/%.3f' "$who" "$(echo "$t / 1000000" | bc -l)" "$(echo "$c / 1000000000" | bc -l)")
+    done
+    echo "  $mode run $r (time/cpu s):$line"
+  done
+  [ "$mode" = loaded ] && stop_busy
 done
 
+bound=$(echo "($blocks + 1) * 2 * $delay_us / 1000000" | bc -l)
 echo
-printf '%-13s %10s %14s %10s   (median of %d, seconds)\n' file ours tftpd-hpa ours/hpa "$reps"
-for name in image8m.bin image32m.bin; do
-  o=$(echo "${times[ours,$name]}" | tr ' ' '\n' | grep . | median)
-  h=$(echo "${times[hpa,$name]}" | tr ' ' '\n' | grep . | median)
-  printf '%-13s %10.3f %14.3f %10.3f\n' "$name" "$(echo "$o / 1000000" | bc -l)" \
-    "$(echo "$h / 1000000" | bc -l)" "$(echo "$o / $h" | bc -l)"
+printf '%-7s %-15s %9s %9s %9s %9s %11s\n' mode server "time s" "cpu s" time/hpa cpu/hpa time/bound
+for mode in "${modes[@]}"; do
+  ht=$(echo "${times[$mode,hpa]}" | tr ' ' '\n' | grep . | median)
+  hc=$(echo "${cpus[$mode,hpa]}" | tr ' ' '\n' | grep . | median)
+  for who in "${servers[@]}"; do
+    t=$(echo "${times[$mode,$who]}" | tr ' ' '\n' | grep . | median)
+    c=$(echo "${cpus[$mode,$who]}" | tr ' ' '\n' | grep . | median)
+    b=""
+    [ "$mode" = lan ] && b=$(printf '%.3f' "$(echo "$t / 1000000 / $bound" | bc -l)")
+    cr=n/a
+    [ "$hc" != 0 ] && cr=$(printf '%.2f' "$(echo "$c / $hc" | bc -l)")
+    printf '%-7s %-15s %9.3f %9.3f %9.2f %9s %11s\n' "$mode" "${label[$who]}" "$(echo "$t / 1000000" | bc -l)" \
+      "$(echo "$c / 1000000000" | bc -l)" "$(echo "$t / $ht" | bc -l)" "$cr" "$b"
+  done
 done
+echo "(medians of $reps; lan: relay $delay_us us each way, bound $(printf '%.3f' "$bound") s)"

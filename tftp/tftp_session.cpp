@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/trace.h"
+#include "net/cpu.h"
 #include "ui/error_box.h"
 #include "ui/texts.h"
 
@@ -14,12 +15,81 @@ namespace qor {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
 
-// After a block has gone out, the socket is read without sleeping for this long before the poll
-// waits: a prompt acknowledgement is then taken without the wake-up of a sleeping thread, which
-// measured as most of the time per block on loopback (0.9 s against 0.35 s for 8 MiB). Past it the
-// wait is passive again, so a slower device costs at most this much CPU per block.
-constexpr std::chrono::microseconds REPLY_SPIN(100);
+// Waking a thread that sleeps in poll() can cost more than the peer takes to answer: on an idle
+// virtual machine of two processors a wake-up measured 35 us, a round trip on loopback between two
+// threads that never sleep 10 us. So for a short while after each packet the socket may be looked at
+// awake, the processor yielded between two looks, while nothing says that the looks cost more than
+// they save:
+// - no more tasks are ready to run than there are processors (looked up every LOAD_LOOK): on a busy
+//   machine wake-ups are cheap, and a thread that keeps its processor would hold up another, the
+//   peer maybe;
+// - a yield came back at once: one that took long gave the processor to another task, which is then
+//   left alone for BUSY_PAUSE;
+// - the looks catch the answer: after MISSES misses in a row (a LAN's round trip is longer than
+//   SPIN_LENGTH) the next QUIET_BLOCKS packets, twice as many after each further such run, are waited
+//   for asleep only; a caught answer starts the count afresh.
+// Past the looks the wait sleeps in poll() until the answer comes, the retransmission is due or the
+// window is to be pumped (SILENT_PUMP after its last pump): not one poll time at a time, since every
+// timer that expires before the next tick costs more than a wake-up here (on the virtual machine above,
+// 1 ms polls cost 30% more processor time per block than 16 ms ones on a LAN).
+constexpr milliseconds SILENT_PUMP(16);
+constexpr microseconds SPIN_LENGTH(100);
+constexpr microseconds LONG_YIELD(50);
+constexpr milliseconds LOAD_LOOK(20);
+constexpr milliseconds BUSY_PAUSE(20);
+constexpr unsigned MISSES = 4;
+constexpr unsigned QUIET_BLOCKS = 64;
+constexpr unsigned MAX_QUIET_DOUBLINGS = 6;
+
+class ReplySpin {
+ public:
+  // Whether to look for the answer to what went out at `sent` awake.
+  bool worth_it(Clock::time_point sent) {
+    if (quiet_blocks_ > 0) {
+      --quiet_blocks_;
+      return false;
+    }
+    if (sent < busy_until_) return false;
+    if (sent >= next_load_look_) {
+      next_load_look_ = sent + LOAD_LOOK;
+      if (cpus_contended()) return busy(sent);
+    }
+    return true;
+  }
+  // One look is over: true to look again.
+  bool yield(Clock::time_point sent) {
+    Clock::time_point before = Clock::now();
+    if (before - sent >= SPIN_LENGTH) return missed();
+    yield_cpu();
+    return Clock::now() - before < LONG_YIELD || busy(before);
+  }
+  void caught() {
+    misses_ = 0;
+    doublings_ = 0;
+  }
+
+ private:
+  bool busy(Clock::time_point now) {
+    busy_until_ = now + BUSY_PAUSE;
+    return false;
+  }
+  bool missed() {
+    if (++misses_ < MISSES) return false;
+    misses_ = 0;
+    quiet_blocks_ = QUIET_BLOCKS << doublings_;
+    doublings_ = std::min(doublings_ + 1, MAX_QUIET_DOUBLINGS);
+    return false;
+  }
+
+  unsigned misses_ = 0;
+  unsigned quiet_blocks_ = 0;
+  unsigned doublings_ = 0;
+  Clock::time_point busy_until_{};
+  Clock::time_point next_load_look_{};
+};
 
 struct Transfer {
   TftpSession& s;
@@ -30,10 +100,16 @@ struct Transfer {
   Clock::time_point interval_start;
   Clock::time_point last_pump;
   Clock::time_point last_send;
+  bool awaiting_reply = false;  // a packet has gone out since the last datagram was read
+  ReplySpin spin;
 };
 
 Clock::duration poll_time(const Timing& timing) {
   return std::chrono::milliseconds(std::max(1u, timing.tftp_poll_ms));
+}
+
+Clock::duration interval_time(const Timing& timing) {
+  return poll_time(timing) * std::max(1u, timing.polls_per_interval);
 }
 
 Arrival read_arrival(Transfer& t) {
@@ -42,6 +118,28 @@ Arrival read_arrival(Transfer& t) {
   long n = receive_datagram(t.s.sock, t.s.packet, sizeof t.s.packet, from, port);
   if (n < 0) return Arrival::nothing;
   return classify_arrival(t.s, static_cast<std::size_t>(n), from, port);
+}
+
+// The next datagram, or nothing once the retransmission or the window's pump is due (after a packet
+// has gone out, maybe looked for awake first).
+Arrival next_arrival(Transfer& t) {
+  if (t.awaiting_reply) {
+    t.awaiting_reply = false;
+    if (t.spin.worth_it(t.last_send)) {
+      do {
+        if (Arrival arrival = read_arrival(t); arrival != Arrival::nothing) {
+          t.spin.caught();
+          return arrival;
+        }
+      } while (t.spin.yield(t.last_send));
+    }
+  }
+  const Clock::time_point until =
+      std::min(t.interval_start + interval_time(t.timing), t.last_pump + SILENT_PUMP);
+  const auto left = std::chrono::ceil<milliseconds>(until - Clock::now()).count();
+  if (!wait_readable(t.s.sock, static_cast<int>(std::clamp<decltype(left)>(left, 0, SILENT_PUMP.count()))))
+    return Arrival::nothing;
+  return read_arrival(t);
 }
 
 // Sends what the step asked for; `again` for a retransmission.
@@ -62,6 +160,7 @@ void perform(Transfer& t, TransferAction action, bool again) {
   }
   t.last_send = Clock::now();
   t.interval_start = t.last_send;
+  t.awaiting_reply = true;
 }
 
 void show_upload_progress(const Transfer& t) {
@@ -74,8 +173,9 @@ void show_upload_progress(const Transfer& t) {
   toolkit().set_window_text(t.view.window, title);
 }
 
-// The window's messages are handled after every empty poll, and also while datagrams keep coming
-// without a pause, so that Cancel still works when the socket is flooded.
+// The window's messages are handled after every wait that found nothing, and also while datagrams keep
+// coming without a pause (acknowledgements or others) at most once per poll time, so that Cancel still
+// works when the answers come faster than a poll or the socket is flooded.
 void pump_window(Transfer& t, Arrival arrival) {
   Clock::time_point now = Clock::now();
   if (arrival != Arrival::nothing && now - t.last_pump < poll_time(t.timing)) return;
@@ -86,7 +186,7 @@ void pump_window(Transfer& t, Arrival arrival) {
 // An interval is measured in elapsed poll time rather than in empty polls: a stream of stray datagrams
 // must neither hold off the retransmission and the time-out nor hasten them.
 bool interval_over(const Transfer& t) {
-  return Clock::now() - t.interval_start >= poll_time(t.timing) * std::max(1u, t.timing.polls_per_interval);
+  return Clock::now() - t.interval_start >= interval_time(t.timing);
 }
 
 bool cancelled(const Transfer& t) {
@@ -160,27 +260,28 @@ const unsigned char* block_payload(const TftpSession& session, const unsigned ch
 
 Outcome run_transfer(TftpSession& session, const unsigned char* image, const UploadView& view,
                      const Timing& timing) {
-  Transfer t{session, image, view, timing, {}, Clock::now(), Clock::now(), Clock::now()};
+  Transfer t{session, image, view, timing, {}, Clock::now(), Clock::now(), Clock::now(), false, {}};
   fill_socket_address(session.peer_addr, session.peer_port, t.peer);
   set_nonblocking(session.sock);
   perform(t, step_transfer(session, TransferEvent::start), false);
   for (;;) {
-    Arrival arrival = read_arrival(t);
+    Arrival arrival = next_arrival(t);
     if (arrival == Arrival::matched) {
+      // Nothing but the datagrams between an acknowledgement and the next block: the window follows.
       TransferAction action = step_transfer(session, TransferEvent::acknowledged);
-      show_upload_progress(t);
       if (action == TransferAction::finish) {
+        show_upload_progress(t);
         debug_trace("All blocks ack'd\n");
         return Outcome::none;
       }
       perform(t, action, false);
+      show_upload_progress(t);
+      pump_window(t, arrival);  // while acknowledgements keep coming, as often as after empty polls
+      if (cancelled(t)) return Outcome::user_abort;
       continue;
     }
-    if (arrival == Arrival::nothing && Clock::now() - t.last_send < REPLY_SPIN) continue;
     pump_window(t, arrival);
     if (cancelled(t)) return Outcome::user_abort;
-    // A stale acknowledgement is dropped without waiting: the next datagram may be the awaited one.
-    if (arrival != Arrival::stale) wait_readable(session.sock, static_cast<int>(timing.tftp_poll_ms));
     if (!interval_over(t)) continue;
     TransferAction action = step_transfer(session, TransferEvent::interval_over);
     if (action == TransferAction::finish) {

@@ -49,6 +49,7 @@ const DialogManager::Record* DialogManager::find(Window window) const {
 Window DialogManager::open(int template_id, DialogProc proc, bool modal, std::intptr_t init_param) {
   const DialogTemplate* tmpl = find_dialog_template(template_id);
   if (!tmpl) return Window::none;
+  if (modal) hand_over_all();
   PixelSize size = view_.pixel_size(*tmpl);
   Window window;
   {
@@ -59,7 +60,8 @@ Window DialogManager::open(int template_id, DialogProc proc, bool modal, std::in
     record->proc = proc;
     record->owner = std::this_thread::get_id();
     record->modal = modal;
-    record->title = tmpl->caption;  // a window's text starts as its template's caption
+    record->title = tmpl->caption;         // a window's text starts as its template's caption
+    record->handed_title = record->title;  // the view draws the caption from the template
     record->rect = {0, 0, size.width, size.height};
     for (const ControlTemplate& c : tmpl->controls) {
       if (c.id != 0) record->controls[c.id].text = c.caption;
@@ -77,6 +79,7 @@ Window DialogManager::open(int template_id, DialogProc proc, bool modal, std::in
       changed_.notify_all();
     }
   }
+  hand_over(window);
   view_.on_show(window);
   return window;
 }
@@ -141,6 +144,7 @@ void DialogManager::destroy_window(Window window) {
 
 void DialogManager::forget(Window window) {
   if (!exists(window)) return;
+  hand_over(window);
   view_.on_destroy(window);  // the view may still read the window's last state
   {
     std::lock_guard lock(mutex_);
@@ -158,17 +162,71 @@ void DialogManager::end_dialog(Window window, std::intptr_t result) {
   changed_.notify_all();
 }
 
+bool DialogManager::frame_over(const Record& r) const {
+  return pacing_.now() - r.last_handed >= pacing_.frame;
+}
+
+void DialogManager::hand_over(Window window, bool frame_only) {
+  std::shared_ptr<Record> record;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = windows_.find(window);
+    if (it == windows_.end() || (!it->second->title_waits && it->second->bar_waits == 0)) return;
+    record = it->second;
+  }
+  std::lock_guard handing(record->handing);
+  WindowUpdate update;
+  {
+    std::lock_guard lock(mutex_);
+    Record& r = *record;
+    if (!r.title_waits && r.bar_waits == 0) return;  // another thread has just handed it over
+    if (frame_only && !frame_over(r)) return;
+    if (r.title_waits && r.title != r.handed_title) {
+      r.handed_title = r.title;
+      update.title = &r.handed_title;
+    }
+    if (r.bar_waits != 0) {
+      const int position = r.controls[r.bar_waits].position;
+      if (r.bar_waits != r.handed_bar || position != r.handed_position) {
+        update.bar = r.handed_bar = r.bar_waits;
+        update.position = r.handed_position = position;
+      }
+    }
+    r.title_waits = false;
+    r.bar_waits = 0;
+    if (!update.title && update.bar == 0) return;
+    r.last_handed = pacing_.now();
+  }
+  // handed_title is written only under `handing`, which this thread holds.
+  view_.on_update(window, update);
+}
+
+void DialogManager::hand_over_all() {
+  std::vector<Window> waiting;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& [window, r] : windows_) {
+      if (r->title_waits || r->bar_waits != 0) waiting.push_back(window);
+    }
+  }
+  for (Window window : waiting)
+    hand_over(window);
+}
+
 void DialogManager::set_window_text(Window window, const char* text) {
   {
     std::lock_guard lock(mutex_);
     Record* r = find(window);
-    if (!r) return;
-    r->title = text;
+    if (!r || r->title == text) return;
+    r->title = text;  // reuses the string's buffer once it is long enough
+    r->title_waits = true;
+    if (!frame_over(*r)) return;
   }
-  view_.on_title(window, text);
+  hand_over(window);
 }
 
 void DialogManager::set_item_text(Window window, int id, const char* text) {
+  hand_over(window);  // what waits reaches the view before this change
   {
     std::lock_guard lock(mutex_);
     Record* r = find(window);
@@ -194,6 +252,7 @@ int DialogManager::get_item_text(Window window, int id, char* buffer, int size) 
 }
 
 void DialogManager::set_focus(Window window, int id) {
+  hand_over(window);  // what waits reaches the view before this change
   {
     std::lock_guard lock(mutex_);
     Record* r = find(window);
@@ -205,6 +264,7 @@ void DialogManager::set_focus(Window window, int id) {
 }
 
 void DialogManager::list_add(Window window, int id, const char* text) {
+  hand_over(window);  // what waits reaches the view before this change
   {
     std::lock_guard lock(mutex_);
     Record* r = find(window);
@@ -216,6 +276,7 @@ void DialogManager::list_add(Window window, int id, const char* text) {
 }
 
 void DialogManager::list_select(Window window, int id, int index) {
+  hand_over(window);  // what waits reaches the view before this change
   {
     std::lock_guard lock(mutex_);
     Record* r = find(window);
@@ -237,6 +298,7 @@ int DialogManager::list_selection(Window window, int id) {
 }
 
 void DialogManager::progress_range(Window window, int id, int low, int high) {
+  hand_over(window);  // what waits reaches the view before this change
   {
     std::lock_guard lock(mutex_);
     Record* r = find(window);
@@ -249,14 +311,29 @@ void DialogManager::progress_range(Window window, int id, int low, int high) {
 }
 
 void DialogManager::progress_pos(Window window, int id, int pos) {
+  bool other_bar_waits;
   {
     std::lock_guard lock(mutex_);
     Record* r = find(window);
     if (!r) return;
     check_control(*r, id);
     r->controls[id].position = pos;
+    if (r->bar_waits == 0 && id == r->handed_bar && pos == r->handed_position) return;  // the view has it
+    other_bar_waits = r->bar_waits != 0 && r->bar_waits != id;
+    if (!other_bar_waits) {
+      r->bar_waits = id;
+      if (!frame_over(*r)) return;
+    }
   }
-  view_.on_progress_pos(window, id, pos);
+  if (other_bar_waits) {
+    hand_over(window);  // that bar goes first
+    std::lock_guard lock(mutex_);
+    Record* r = find(window);
+    if (!r) return;
+    r->bar_waits = id;
+    if (!frame_over(*r)) return;
+  }
+  hand_over(window);
 }
 
 void DialogManager::dispatch(Window window, DialogProc proc, int command) {
@@ -264,16 +341,22 @@ void DialogManager::dispatch(Window window, DialogProc proc, int command) {
 }
 
 bool DialogManager::pump_one(Window window) {
-  DialogProc proc;
-  int command;
+  DialogProc proc = nullptr;
+  int command = 0;
+  bool waits;
   {
     std::lock_guard lock(mutex_);
     Record* r = find(window);
-    if (!r || r->owner != std::this_thread::get_id() || r->commands.empty()) return false;
-    proc = r->proc;
-    command = r->commands.front();
-    r->commands.pop_front();
+    if (!r || r->owner != std::this_thread::get_id()) return false;
+    waits = (r->title_waits || r->bar_waits != 0) && frame_over(*r);
+    if (!r->commands.empty()) {
+      proc = r->proc;
+      command = r->commands.front();
+      r->commands.pop_front();
+    }
   }
+  if (waits) hand_over(window, true);
+  if (!proc) return false;
   dispatch(window, proc, command);
   return true;
 }
@@ -298,6 +381,7 @@ void DialogManager::screen_size(int& width, int& height) {
 }
 
 void DialogManager::move_window(Window window, int left, int top) {
+  hand_over(window);  // what waits reaches the view before this change
   {
     std::lock_guard lock(mutex_);
     Record* r = find(window);
@@ -308,6 +392,7 @@ void DialogManager::move_window(Window window, int left, int top) {
 }
 
 int DialogManager::message_box(Window owner, const char* text, const char* caption, unsigned flags) {
+  hand_over_all();
   return view_.message_box(owner, text ? text : "", caption ? caption : "", flags);
 }
 

@@ -4,6 +4,7 @@
 // into the window's state and seen by the owner at its next pump.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -21,6 +22,13 @@ namespace qor {
 
 struct PixelSize {
   int width, height;
+};
+
+// What changed of a window's title and progress since the view last heard of them.
+struct WindowUpdate {
+  const std::string* title = nullptr;  // the new title, or null when it is unchanged
+  int bar = 0;                         // the progress control whose position changed, or 0
+  int position = 0;
 };
 
 // What a backend draws. All calls come from the window's owner thread except where noted; a backend
@@ -41,6 +49,12 @@ class DialogView {
   virtual void on_progress_range(Window, int /*id*/, int /*low*/, int /*high*/) {}
   virtual void on_progress_pos(Window, int /*id*/, int /*pos*/) {}
   virtual void on_move(Window, int /*left*/, int /*top*/) {}
+  // The window's latest title and bar position, coalesced by the manager (see ViewPacing). By default
+  // the title goes to on_title, then the position to on_progress_pos.
+  virtual void on_update(Window window, const WindowUpdate& update) {
+    if (update.title) on_title(window, *update.title);
+    if (update.bar != 0) on_progress_pos(window, update.bar, update.position);
+  }
   virtual int message_box(Window owner, const std::string& text, const std::string& caption,
                           unsigned flags) = 0;
 };
@@ -64,9 +78,20 @@ struct WindowSnapshot {
   std::map<int, ControlState> controls;
 };
 
+// A window's title and progress position may change thousands of times a second (once per TFTP block);
+// the manager keeps every change, but hands the view the latest values at most once per window per
+// frame, and only what differs from what the view has. Whatever is left waits for the window's next
+// change or pump once the frame is over, and is handed at once before any other change to the window,
+// before it is destroyed, and before a modal dialog or a message box. A frame of zero hands every change.
+struct ViewPacing {
+  using Clock = std::chrono::steady_clock;
+  Clock::duration frame = std::chrono::microseconds(16667);  // 60 frames a second
+  Clock::time_point (*now)() = &Clock::now;
+};
+
 class DialogManager : public Toolkit {
  public:
-  explicit DialogManager(DialogView& view) : view_(view) {}
+  explicit DialogManager(DialogView& view, ViewPacing pacing = {}) : view_(view), pacing_(pacing) {}
 
   std::intptr_t dialog_box(int template_id, DialogProc proc, std::intptr_t init_param = 0) override;
   Window create_dialog(int template_id, DialogProc proc, std::intptr_t init_param = 0) override;
@@ -119,6 +144,13 @@ class DialogManager : public Toolkit {
     ScreenRect rect{};
     std::map<int, ControlState> controls;
     std::deque<int> commands;
+    // What the view has of the title and the bar, and what waits for the next frame.
+    std::mutex handing;        // one hand-over to the view at a time; taken before mutex_
+    bool title_waits = false;  // the title changed since the last hand-over
+    int bar_waits = 0;         // the progress control whose position changed since, or 0
+    std::string handed_title;  // the title the view has (its buffer is reused)
+    int handed_bar = 0, handed_position = 0;
+    ViewPacing::Clock::time_point last_handed{};
   };
 
   Window open(int template_id, DialogProc proc, bool modal, std::intptr_t init_param);
@@ -126,9 +158,14 @@ class DialogManager : public Toolkit {
   void check_control(const Record& r, int id);  // caller holds mutex_
   const Record* find(Window window) const;
   void dispatch(Window window, DialogProc proc, int command);
-  void forget(Window window);  // tells the view, then drops the record
+  void forget(Window window);              // tells the view, then drops the record
+  bool frame_over(const Record& r) const;  // caller holds mutex_
+  // Hands the view what waits of the window: at once, or with `frame_only` only once its frame is over.
+  void hand_over(Window window, bool frame_only = false);
+  void hand_over_all();
 
   DialogView& view_;
+  const ViewPacing pacing_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::map<Window, std::shared_ptr<Record>> windows_;

@@ -10,6 +10,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <algorithm>
+
 #include "front/qt/ip_address_edit.h"
 
 namespace qor::qt {
@@ -258,7 +260,10 @@ void QtDialog::set_progress_range(int id, int low, int high) {
 
 void QtDialog::set_progress_pos(int id, int pos) {
   positions_[id] = pos;
-  if (auto* bar = qobject_cast<QProgressBar*>(control(id))) bar->setValue(pos);
+  // A position past an end shows as that end, as the platform's bar shows it (QProgressBar would
+  // ignore it): the last position of an upload lies one past the range.
+  if (auto* bar = qobject_cast<QProgressBar*>(control(id)))
+    bar->setValue(std::clamp(pos, bar->minimum(), bar->maximum()));
 }
 
 void QtDialog::focus_control(int id) {

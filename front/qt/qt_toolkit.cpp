@@ -143,6 +143,15 @@ void QtDialogView::on_move(Window window, int left, int top) {
   post_to(window, [left, top](QtDialog& d) { d.move(left, top); });
 }
 
+void QtDialogView::on_update(Window window, const WindowUpdate& update) {
+  const bool has_title = update.title != nullptr;
+  QString title = has_title ? QString::fromStdString(*update.title) : QString();
+  post_to(window, [has_title, title, bar = update.bar, pos = update.position](QtDialog& d) {
+    if (has_title) d.setWindowTitle(title);
+    if (bar != 0) d.set_progress_pos(bar, pos);
+  });
+}
+
 // A box blocks the thread that waits for it, not the application: it disables its owner window, and a
 // task-modal box every window of the calling thread. The windows of the other threads stay live, so
 // that the Cancel of a waiting or upload window still works while a request runner shows a box.

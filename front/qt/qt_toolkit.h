@@ -43,6 +43,7 @@ class QtDialogView : public DialogView {
   void on_progress_range(Window, int id, int low, int high) override;
   void on_progress_pos(Window, int id, int pos) override;
   void on_move(Window, int left, int top) override;
+  void on_update(Window, const WindowUpdate&) override;  // title and bar in one posted event
   int message_box(Window owner, const std::string& text, const std::string& caption, unsigned flags) override;
 
   // GUI thread only: the widget that draws a window, or null.

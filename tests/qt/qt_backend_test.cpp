@@ -330,8 +330,9 @@ void QtBackendTest::progress_position_survives_a_range_change() {
   auto* bar = child<QProgressBar>(d, IDC_PROGRESS);
   QTRY_COMPARE(bar->maximum(), 1000);
   QCOMPARE(bar->value(), 500);
+  // Set within the frame of the range change, the position reaches the bar at a pump once it is over.
   gui_->manager().progress_pos(w, IDC_PROGRESS, 1000);
-  QTRY_COMPARE(bar->value(), 1000);
+  QTRY_COMPARE((gui_->manager().pump_all(w), bar->value()), 1000);
   gui_->manager().destroy_window(w);
   QTRY_VERIFY(visible_dialog(IDD_CONNECTING) == nullptr);
 }

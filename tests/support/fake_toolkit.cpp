@@ -9,7 +9,8 @@
 
 namespace qor::test {
 
-FakeToolkit::FakeToolkit() : manager_(*this) {}
+// Every change of a title or a bar reaches the view, so that tests see each one the core makes.
+FakeToolkit::FakeToolkit() : manager_(*this, ViewPacing{ViewPacing::Clock::duration::zero()}) {}
 FakeToolkit::~FakeToolkit() = default;
 
 void FakeToolkit::on_show(int template_id, Action action) {
