@@ -1,15 +1,14 @@
 #include "front/console/console_view.h"
 
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "base/process.h"
+#include "front/console/terminal.h"
 #include "net/clock.h"
 #include "ui/dialog_templates.h"
 #include "ui/texts.h"
@@ -118,22 +117,8 @@ std::string ConsoleView::ask_line(const char* question, bool hide) {
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
   }
-  // Read byte by byte, looking up between bytes: a Ctrl-C at the prompt ends the question at once.
   std::string line;
-  bool got = false;
-  while (!manager_.cancelling()) {
-    pollfd p{STDIN_FILENO, POLLIN, 0};
-    int ready = ::poll(&p, 1, 50);
-    if (ready < 0 && errno != EINTR) break;
-    if (ready <= 0) continue;
-    char c = 0;
-    if (::read(STDIN_FILENO, &c, 1) != 1) break;
-    if (c == '\n') {
-      got = true;
-      break;
-    }
-    if (c != '\r') line += c;
-  }
+  const bool got = read_terminal_line(line, [this] { return manager_.cancelling(); });
   if (hidden) {
     tcsetattr(STDIN_FILENO, TCSANOW, &saved);
     std::fputc('\n', out_);

@@ -1,11 +1,9 @@
 #include "front/console/fleet_cli.h"
 
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -16,6 +14,7 @@
 #include "base/process.h"
 #include "base/run.h"
 #include "base/text.h"
+#include "front/console/terminal.h"
 #include "net/socket.h"
 #include "ui/dialogs.h"
 #include "ui/texts.h"
@@ -288,16 +287,9 @@ bool ask_once(const std::string& question, const Fleet& fleet) {
   std::fputs(question.c_str(), stdout);
   std::fflush(stdout);
   std::string line;
-  while (!fleet.interrupted()) {
-    pollfd p{STDIN_FILENO, POLLIN, 0};
-    int ready = ::poll(&p, 1, 50);
-    if (ready < 0 && errno != EINTR) break;
-    if (ready <= 0) continue;
-    char c = 0;
-    if (::read(STDIN_FILENO, &c, 1) != 1) break;
-    if (c == '\n') return line == "y" || line == "Y" || line == "yes";
-    if (c != '\r' && line.size() < 16) line += c;
-  }
+  if (read_terminal_line(
+          line, [&fleet] { return fleet.interrupted(); }, 16))
+    return line == "y" || line == "Y" || line == "yes";
   std::fputc('\n', stdout);
   return false;
 }
@@ -428,21 +420,6 @@ void print_info(const std::vector<DeviceReport>& reports, bool json) {
   print_table(stdout, {"DEVICE", "PRODUCT", "SERIAL", "MAC", "SOFTWARE", "HARDWARE"}, rows);
 }
 
-// Ctrl-C cancels every run; a second one, or SIGTERM, ends the program at once.
-void watch_signals(sigset_t set, Fleet* fleet) {
-  int count = 0;
-  for (;;) {
-    int sig = 0;
-    if (sigwait(&set, &sig) != 0) continue;
-    if (++count > 1 || sig == SIGTERM) {
-      std::fprintf(stderr, "\nqor-upgrade-cli: interrupted\n");
-      end_process(1);
-    }
-    std::fprintf(stderr, "\nqor-upgrade-cli: cancelling every run (Ctrl-C again to quit at once)\n");
-    fleet->cancel_everything();
-  }
-}
-
 }  // namespace
 
 bool read_devices_file(const std::string& path, std::vector<std::string>& addresses, std::string& error) {
@@ -520,7 +497,11 @@ std::string check_fleet_command(const FleetCommand& command, bool tty_in) {
 int run_fleet_command(const FleetCommand& command, const sigset_t& signals) {
   // Never freed: threads of ended runs may still be winding down when the program ends.
   Fleet* fleet = new Fleet(command.fleet);
-  std::thread(watch_signals, signals, fleet).detach();
+  // Ctrl-C cancels every run; a second one, or SIGTERM, ends the program at once.
+  std::thread([signals, fleet] {
+    watch_signals(signals, "cancelling every run (Ctrl-C again to quit at once)",
+                  [fleet] { fleet->cancel_everything(); });
+  }).detach();
   const Carried carried = carried_images();
   const bool tty = isatty(STDOUT_FILENO) != 0;
   const bool quiet = command.info && (command.json || !tty);  // the table (or JSON) alone

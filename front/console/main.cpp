@@ -17,6 +17,7 @@
 #include "base/trace.h"
 #include "front/console/console_view.h"
 #include "front/console/fleet_cli.h"
+#include "front/console/terminal.h"
 #include "ui/dialogs.h"
 
 namespace {
@@ -77,22 +78,6 @@ void exit_with_outcome(int) {
 
 void trace_to_stderr(const char* line) {
   std::fputs(line, stderr);
-}
-
-// Ctrl-C presses Cancel on every window open now and on every one opened later; a second one ends the
-// program at once.
-void watch_signals(sigset_t set) {
-  int count = 0;
-  for (;;) {
-    int sig = 0;
-    if (sigwait(&set, &sig) != 0) continue;
-    if (++count > 1 || sig == SIGTERM) {
-      std::fprintf(stderr, "\nqor-upgrade-cli: interrupted\n");
-      qor::end_process(1);
-    }
-    std::fprintf(stderr, "\nqor-upgrade-cli: cancelling (Ctrl-C again to quit at once)\n");
-    view->manager().cancel_everything();
-  }
 }
 
 }  // namespace
@@ -212,7 +197,12 @@ int main(int argc, char** argv) {
   qor::set_toolkit(&console.manager());
   qor::set_end_process_hook(exit_with_outcome);
   if (verbose) qor::set_trace_sink(trace_to_stderr);
-  std::thread(watch_signals, signals).detach();
+  // Ctrl-C presses Cancel on every window open now and on every one opened later; a second one ends
+  // the program at once.
+  std::thread([signals] {
+    qor::console::watch_signals(signals, "cancelling (Ctrl-C again to quit at once)",
+                                [] { view->manager().cancel_everything(); });
+  }).detach();
 
   qor::StartupOptions options;
   options.loopback_addresses = (device >> 24) == 127;  // a QOR simulated on this PC
