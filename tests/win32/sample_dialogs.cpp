@@ -1,0 +1,115 @@
+#include "tests/win32/sample_dialogs.h"
+
+#include "base/text.h"
+#include "ui/dialog_templates.h"
+#include "ui/dialogs.h"
+#include "ui/error_box.h"
+#include "ui/texts.h"
+
+namespace qor::win32::test {
+
+namespace {
+
+// The windows whose procedures live in http/ and tftp/, filled as those procedures and their loops
+// fill them, with the longest texts they get.
+std::intptr_t sample_password_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
+  if (message != MSG_INITDIALOG) return 0;
+  toolkit().set_item_text(w, password_ids::HELP, texts::PASSWORD_HELP);
+  toolkit().set_item_text(w, password_ids::USERNAME, texts::DEFAULT_USER);
+  toolkit().set_item_text(w, password_ids::PASSWORD, "secret");
+  toolkit().set_focus(w, password_ids::PASSWORD);
+  center_window(w);
+  return 0;
+}
+
+std::intptr_t sample_connecting_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
+  if (message != MSG_INITDIALOG) return 0;
+  toolkit().set_window_text(w, "Connecting with QOR@127.100.200.250");
+  toolkit().progress_range(w, IDC_PROGRESS, 0, 100);
+  toolkit().progress_pos(w, IDC_PROGRESS, 40);
+  center_window(w);
+  return 1;
+}
+
+std::intptr_t sample_waiting_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
+  if (message != MSG_INITDIALOG) return 0;
+  toolkit().set_item_text(w, waiting_ids::TEXT, texts::WAITING_HELP);
+  toolkit().progress_range(w, IDC_PROGRESS, 0, 1000);
+  toolkit().progress_pos(w, IDC_PROGRESS, 300);
+  center_window(w);
+  return 1;
+}
+
+std::intptr_t sample_upload_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
+  if (message != MSG_INITDIALOG) return 0;
+  toolkit().set_window_text(w, "Uploading Target Firmware to QOR@127.100.200.250 524288/1050000 Bytes");
+  toolkit().progress_range(w, IDC_PROGRESS, 0, 2051);
+  toolkit().progress_pos(w, IDC_PROGRESS, 1024);
+  center_window(w);
+  return 1;
+}
+
+void set_version(FirmwareImage& image, const char* version) {
+  char* at = reinterpret_cast<char*>(image.header + IMAGE_VERSION_OFFSET);
+  copy_text(at, IMAGE_HEADER_SIZE - IMAGE_VERSION_OFFSET, version);
+}
+
+}  // namespace
+
+UpgradeRun& sample_run() {
+  static UpgradeRun run;
+  static bool filled = [] {
+    copy_text(run.product_display_name, sizeof run.product_display_name, "QOR-3300/6600");
+    set_version(run.target_image, "3.2.1");
+    set_version(run.transition_image, "3.0.5");
+    run.local_addresses[0] = 0x7F000001;
+    run.local_addresses[1] = 0x7F640A0B;
+    copy_text(run.device_address_text, sizeof run.device_address_text, "127.100.200.250");
+    DeviceInfo& info = run.device_info;
+    copy_text(info.serial_number, sizeof info.serial_number, "FM502BA12345");
+    copy_text(info.mac_address, sizeof info.mac_address, "00:0E:08:12:34:56");
+    copy_text(info.software_version, sizeof info.software_version, "3.1.7(GYa)");
+    copy_text(info.hardware_version, sizeof info.hardware_version, "3.1.1(c)");
+    copy_text(info.product_name, sizeof info.product_name, "QOR4710");
+    return true;
+  }();
+  (void)filled;
+  return run;
+}
+
+Window open_sample_dialog(Toolkit& tk, int id) {
+  UpgradeRun& run = sample_run();
+  const auto record = reinterpret_cast<std::intptr_t>(&run);
+  switch (id) {
+    case IDD_WARNING:
+      return tk.create_dialog(id, warning_dialog_proc, record);
+    case IDD_ADDRESS:
+    case IDD_ADDRESS_PHONE: {
+      run.phone_variant = id == IDD_ADDRESS_PHONE ? 1 : 0;
+      Window w = tk.create_dialog(id, address_dialog_proc, record);
+      tk.set_item_text(w, address_ids::ADDRESS, "127.100.200.250");
+      run.phone_variant = 0;
+      return w;
+    }
+    case IDD_CONFIRM:
+    case IDD_CONFIRM_TRANSITION: {
+      run.upgrade_stage.store(id == IDD_CONFIRM ? 1 : 0);
+      Window w = tk.create_dialog(id, confirm_dialog_proc, record);
+      run.upgrade_stage.store(1);
+      return w;
+    }
+    case IDD_SUCCESS:
+      return tk.create_dialog(id, success_dialog_proc, record);
+    case IDD_PASSWORD:
+      return tk.create_dialog(id, sample_password_proc);
+    case IDD_CONNECTING:
+      return tk.create_dialog(id, sample_connecting_proc);
+    case IDD_WAITING:
+      return tk.create_dialog(id, sample_waiting_proc);
+    case IDD_UPLOAD:
+      return tk.create_dialog(id, sample_upload_proc);
+  }
+  return Window::none;
+}
+
+}  // namespace qor::win32::test
