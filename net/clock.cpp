@@ -6,8 +6,9 @@
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
-#include <mmsystem.h>
 #include <windows.h>
+// after windows.h, which it needs
+#include <mmsystem.h>
 #endif
 
 namespace qor {
