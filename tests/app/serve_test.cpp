@@ -94,6 +94,7 @@ class Serve : public ::testing::Test {
 class Session : public Serve {
  protected:
   void SetUp() override {
+    if (!test::loopback_sources_kept()) GTEST_SKIP() << test::LOOPBACK_SOURCES_LOST;
     Serve::SetUp();
     listener_.sock = Socket(open_udp_socket());
     ASSERT_TRUE(bind_socket(listener_.sock.get(), LOOPBACK, 0));
@@ -102,7 +103,7 @@ class Session : public Serve {
   }
 
   void TearDown() override {
-    cancel_until([this] { return done_.load(); });
+    cancel_until([this] { return !worker_.joinable() || done_.load(); });
     if (worker_.joinable()) worker_.join();
   }
 
@@ -307,6 +308,7 @@ class ListenerStages : public ListenerThread, public ::testing::WithParamInterfa
 
 // A transition stage that fails on its own is reported, and the target image is served all the same.
 TEST_P(ListenerStages, ServesTheTransitionImageThenTheTargetOnTheSamePort) {
+  if (!test::loopback_sources_kept()) GTEST_SKIP() << test::LOOPBACK_SOURCES_LOST;
   const StagesCase& c = GetParam();
   const std::uint32_t device = c.pc + 1;
   test::HttpTestServer http(DEVICE_HTTP_PORT, device);

@@ -29,6 +29,20 @@ bool low_ports_allowed() {
   return bind_socket(probe.get(), 0x7F0003FF, 1023);  // 127.0.3.255, a port nothing here uses
 }
 
+bool loopback_sources_kept() {
+  static const bool kept = [] {
+    Socket to(open_udp_socket()), from(open_udp_socket());
+    if (!bind_socket(to.get(), LOOPBACK_ADDRESS, 0) || !bind_socket(from.get(), 0x7F0003FE, 0)) return false;
+    send_datagram(from.get(), "?", 1, {LOOPBACK_ADDRESS, local_port(to.get())});
+    char byte;
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+    return wait_readable(to.get(), 1000) && receive_datagram(to.get(), &byte, 1, address, port) == 1 &&
+           address == 0x7F0003FE;
+  }();
+  return kept;
+}
+
 HttpReply http_page(const std::string& body, const std::string& status, const std::string& extra_headers) {
   HttpReply reply;
   reply.bytes = "HTTP/1.1 " + status + "\r\nContent-Type: text/html\r\n" + extra_headers + "\r\n" + body;

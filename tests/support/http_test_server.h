@@ -22,6 +22,12 @@ inline constexpr std::uint32_t LOOPBACK_ADDRESS = 0x7F000001;  // 127.0.0.1, hos
 // Whether this process may bind ports below 1024 (root or CAP_NET_BIND_SERVICE on Linux).
 bool low_ports_allowed();
 
+// Whether a datagram sent from a socket bound to one loopback address leaves from that address. Wine
+// sends every loopback datagram from 127.0.0.1; tests of peers told apart by address cannot run there.
+bool loopback_sources_kept();
+inline constexpr const char* LOOPBACK_SOURCES_LOST =
+    "this platform sends every loopback datagram from 127.0.0.1";
+
 struct HttpReply {
   std::string bytes;            // sent as they stand, after the request has been read
   bool close_silently = false;  // close without sending anything
