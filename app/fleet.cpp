@@ -167,7 +167,10 @@ void run_upgrade(FleetDevice& d) {
 void run_info(FleetDevice& d) {
   InRunScope in(&d.scope);
   try {
-    init_program(d.run, startup_for(d));
+    if (Outcome failed = init_program(d.run, startup_for(d)); failed != Outcome::none) {
+      d.run.outcome.store(failed);
+      throw RunExit{};
+    }
     const std::optional<std::string>& wanted = d.fleet.options.local_address;
     for (int i = 0; wanted && i < MAX_LOCAL_ADDRESSES && d.run.local_addresses[i]; ++i) {
       char text[16];
@@ -570,6 +573,8 @@ const char* outcome_name(Outcome outcome) {
       return "declined";
     case Outcome::upgraded:
       return "upgraded";
+    case Outcome::networking_failed:
+      return "networking_failed";
     case Outcome::user_abort:
       return "user_abort";
     case Outcome::no_response:

@@ -50,10 +50,10 @@ std::int32_t version_number(const char* text) {
   const char* p = text;
   for (int i = 0; i < 3; ++i) {
     char* end = nullptr;
-    unsigned long n = std::strtoul(p, &end, 0);
+    unsigned long long n = std::strtoull(p, &end, 0);
     // As a 32-bit strtoul reads it: a magnitude beyond 32 bits saturates, a minus sign within them wraps.
     bool minus = p[std::strspn(p, " \t\n\v\f\r")] == '-';
-    if (static_cast<std::uint64_t>(minus ? 0UL - n : n) > 0xFFFFFFFFu) n = 0xFFFFFFFFu;
+    if ((minus ? 0ULL - n : n) > 0xFFFFFFFFu) n = 0xFFFFFFFFu;
     acc = acc * 100u + static_cast<std::uint32_t>(n);
     if (end == nullptr || *end == '\0') break;
     p = end + 1;
@@ -61,9 +61,8 @@ std::int32_t version_number(const char* text) {
   return static_cast<std::int32_t>(acc);
 }
 
-void init_program(UpgradeRun& run, const StartupOptions& options) {
-  // There is no networking library to start on this platform; a native Windows build starts Winsock
-  // here and fails with "Upgrade Failed: Winsock init error".
+Outcome init_program(UpgradeRun& run, const StartupOptions& options) {
+  if (!start_networking()) return Outcome::networking_failed;
   std::memset(run.local_addresses, 0, sizeof run.local_addresses);
   int count = enumerate_local_addresses(run.local_addresses, MAX_LOCAL_ADDRESSES, options.loopback_addresses);
   for (int i = 0; i < count; ++i) {
@@ -77,6 +76,7 @@ void init_program(UpgradeRun& run, const StartupOptions& options) {
 
   load_firmware_images(run);
   identify_product(run);
+  return Outcome::none;
 }
 
 void decide_upgrade_stage(UpgradeRun& run) {
@@ -128,8 +128,8 @@ Outcome run_upgrade_sequence(UpgradeRun& run, const SequenceOperations& ops) {
 int upgrade_main(UpgradeRun& run, const StartupOptions& options, const SequenceOperations& operations) {
   if (!has_toolkit()) return 0;
   run.upgrade_stage.store(initial_upgrade_stage);
-  init_program(run, options);
-  Outcome outcome = run_upgrade_sequence(run, operations);
+  Outcome outcome = init_program(run, options);
+  if (outcome == Outcome::none) outcome = run_upgrade_sequence(run, operations);
   if (outcome == Outcome::declined) {
     run.outcome.store(outcome);
     return 0;

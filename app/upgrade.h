@@ -29,7 +29,9 @@ extern const SequenceOperations REAL_OPERATIONS;
 int upgrade_main(UpgradeRun& run, const StartupOptions& options = {},
                  const SequenceOperations& operations = REAL_OPERATIONS);
 
-void init_program(UpgradeRun& run, const StartupOptions& options = {});
+// Starts the socket library, collects this PC's addresses, seeds the random numbers, loads the images.
+// Returns Outcome::networking_failed when the socket library would not start, else Outcome::none.
+Outcome init_program(UpgradeRun& run, const StartupOptions& options = {});
 
 // The steps from the warning dialog to the upgrade requests. Returns how it ended when it ends before
 // the transfer (declined, a failure); after the upgrade request it waits until the run ends.

@@ -1,7 +1,5 @@
 #include "base/firmware.h"
 
-#include <strings.h>
-
 #include <cstring>
 
 #include "base/run.h"
@@ -26,7 +24,7 @@ constexpr ProductRow product_table[] = {
 void load_image(FirmwareImage& image, int id) {
   image = FirmwareImage{};
   const FirmwareResource* r = find_firmware_resource(FIRMWARE_RESOURCE_TYPE, id);
-  if (!r) return;  // the build guarantees the images it needs
+  if (!r || !r->begin) return;  // the build guarantees the images it needs
   image.data = r->begin;
   image.size = static_cast<std::uint32_t>(r->end - r->begin);
   std::memcpy(image.header, image.data, image.size < IMAGE_HEADER_SIZE ? image.size : IMAGE_HEADER_SIZE);
@@ -54,10 +52,10 @@ void load_firmware_images(UpgradeRun& run) {
 
 void identify_product(UpgradeRun& run) {
   run.phone_variant = 0;
-  // The header is not NUL-terminated at byte 7; strncasecmp stops at the count or at a NUL.
+  // The header is not NUL-terminated at byte 7; the comparison stops at the count or at a NUL.
   const char* id = reinterpret_cast<const char*>(run.target_image.header);
   for (const ProductRow& row : product_table) {
-    if (::strncasecmp(row.prefix, id, row.compared) == 0) {
+    if (compare_text_ignoring_case(row.prefix, id, row.compared) == 0) {
       copy_text(run.product_display_name, sizeof run.product_display_name, row.display_name);
       run.phone_variant = row.phone;
       return;

@@ -9,6 +9,7 @@ enum class Outcome {
   none,                    // nothing went wrong (yet)
   declined,                // the user cancelled the warning or the address dialog: ends silently
   upgraded,                // the device reports the served version and the success dialog was shown
+  networking_failed,       // the platform's socket library would not start
   user_abort,              // Cancel anywhere after the address dialog
   no_response,             // the status page could not be read
   http_socket_failed,      // no TCP socket could be created

@@ -13,6 +13,26 @@
 
 namespace qor {
 
+namespace {
+
+void fill_socket_address(std::uint32_t address, std::uint16_t port, sockaddr_in& out) {
+  std::memset(&out, 0, sizeof out);
+  out.sin_family = AF_INET;
+  out.sin_port = htons(port);
+  out.sin_addr.s_addr = htonl(address);
+}
+
+void read_socket_address(const sockaddr_in& in, std::uint32_t& address, std::uint16_t& port) {
+  address = ntohl(in.sin_addr.s_addr);
+  port = ntohs(in.sin_port);
+}
+
+}  // namespace
+
+bool start_networking() {
+  return true;  // nothing to start here
+}
+
 Socket& Socket::operator=(Socket&& other) noexcept {
   if (this != &other) {
     close();
@@ -30,18 +50,6 @@ SocketHandle Socket::release() {
 void Socket::close() {
   if (valid()) ::close(handle_);
   handle_ = INVALID_SOCKET_HANDLE;
-}
-
-void fill_socket_address(std::uint32_t address, std::uint16_t port, sockaddr_in& out) {
-  std::memset(&out, 0, sizeof out);
-  out.sin_family = AF_INET;
-  out.sin_port = htons(port);
-  out.sin_addr.s_addr = htonl(address);
-}
-
-void read_socket_address(const sockaddr_in& in, std::uint32_t& address, std::uint16_t& port) {
-  address = ntohl(in.sin_addr.s_addr);
-  port = ntohs(in.sin_port);
 }
 
 SocketHandle open_tcp_socket() {
@@ -77,6 +85,29 @@ bool set_nonblocking(SocketHandle handle) {
   return flags >= 0 && ::fcntl(handle, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
+void set_reuse_address(SocketHandle handle) {
+  int one = 1;
+  ::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+}
+
+bool listen_socket(SocketHandle handle, int backlog) {
+  return ::listen(handle, backlog) == 0;
+}
+
+SocketHandle accept_connection(SocketHandle listener, Endpoint& peer) {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC);
+  if (fd >= 0) read_socket_address(sa, peer.address, peer.port);
+  return fd;
+}
+
+void abort_connection(SocketHandle handle) {
+  linger l{1, 0};
+  ::setsockopt(handle, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  ::close(handle);
+}
+
 std::uint16_t local_port(SocketHandle handle) {
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
@@ -99,9 +130,11 @@ long receive_datagram(SocketHandle handle, void* buffer, std::size_t size, std::
   return static_cast<long>(n);
 }
 
-long send_datagram(SocketHandle handle, const void* data, std::size_t size, const sockaddr_in& to) {
+long send_datagram(SocketHandle handle, const void* data, std::size_t size, const Endpoint& to) {
+  sockaddr_in sa;
+  fill_socket_address(to.address, to.port, sa);
   return static_cast<long>(
-      ::sendto(handle, data, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), sizeof to));
+      ::sendto(handle, data, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sa), sizeof sa));
 }
 
 long send_bytes(SocketHandle handle, const void* data, std::size_t size) {

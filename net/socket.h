@@ -1,15 +1,28 @@
 // The platform's socket interface behind a thin layer: IPv4 only, addresses in host byte order.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <cstddef>
 #include <cstdint>
 
 namespace qor {
 
+#ifdef _WIN32
+using SocketHandle = std::uintptr_t;  // the platform's SOCKET
+inline constexpr SocketHandle INVALID_SOCKET_HANDLE = ~SocketHandle{0};
+#else
 using SocketHandle = int;
 inline constexpr SocketHandle INVALID_SOCKET_HANDLE = -1;
+#endif
+
+// A peer: IPv4 address and port in host byte order; address 0 is the wildcard.
+struct Endpoint {
+  std::uint32_t address = 0;
+  std::uint16_t port = 0;
+};
+
+// Starts the platform's socket library where it has one to start (version 1.1 of the interface);
+// false when it cannot. Everything else here needs it to have succeeded.
+bool start_networking();
 
 // Closes the socket it holds when it goes out of scope.
 class Socket {
@@ -31,17 +44,19 @@ class Socket {
   SocketHandle handle_ = INVALID_SOCKET_HANDLE;
 };
 
-// Family AF_INET, port and address in network byte order; address 0 stays the wildcard.
-void fill_socket_address(std::uint32_t address, std::uint16_t port, sockaddr_in& out);
-// The inverse: host-order address and port of a socket address.
-void read_socket_address(const sockaddr_in& in, std::uint32_t& address, std::uint16_t& port);
-
 SocketHandle open_tcp_socket();
 SocketHandle open_udp_socket();
 void close_socket(SocketHandle handle);
 bool bind_socket(SocketHandle handle, std::uint32_t address, std::uint16_t port);
 bool connect_socket(SocketHandle handle, std::uint32_t address, std::uint16_t port);
 bool set_nonblocking(SocketHandle handle);
+// Lets a listening socket bind a port that connections of an earlier one still hold.
+void set_reuse_address(SocketHandle handle);
+bool listen_socket(SocketHandle handle, int backlog);
+// The next connection waiting on a listening socket, and its peer; INVALID_SOCKET_HANDLE when none.
+SocketHandle accept_connection(SocketHandle listener, Endpoint& peer);
+// Closes a connection with a reset instead of an orderly end.
+void abort_connection(SocketHandle handle);
 // The local port a socket is bound to (host order), 0 on failure.
 std::uint16_t local_port(SocketHandle handle);
 
@@ -51,13 +66,14 @@ bool wait_readable(SocketHandle handle, int timeout_ms);
 // One datagram of at most `size` bytes; returns its length, or -1 when none was waiting or on error.
 long receive_datagram(SocketHandle handle, void* buffer, std::size_t size, std::uint32_t& from_address,
                       std::uint16_t& from_port);
-long send_datagram(SocketHandle handle, const void* data, std::size_t size, const sockaddr_in& to);
+long send_datagram(SocketHandle handle, const void* data, std::size_t size, const Endpoint& to);
 long send_bytes(SocketHandle handle, const void* data, std::size_t size);
 long receive_bytes(SocketHandle handle, void* buffer, std::size_t size);
 
-// The IPv4 addresses of the interfaces that are up, in the order the system gives them; at most
-// `capacity`. Loopback addresses are left out, or taken alone with `loopback` (a device simulated on
-// this machine is reached from a loopback address only). Returns how many were stored.
+// This PC's IPv4 addresses, in the order the system gives them (on Windows those the lookup of the
+// host's own name gives), at most `capacity`. Loopback addresses are left out, or taken alone with
+// `loopback` (a device simulated on this machine is reached from a loopback address only). Returns how
+// many were stored.
 int enumerate_local_addresses(std::uint32_t* out, int capacity, bool loopback = false);
 
 }  // namespace qor

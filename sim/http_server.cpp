@@ -206,26 +206,21 @@ void serve_connection(Connection c) {
 
 Socket open_listener(const SimConfig& config) {
   Socket s(open_tcp_socket());
-  int on = 1;
-  if (!s.valid() || ::setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-      !bind_socket(s.get(), config.address, config.http_port) || ::listen(s.get(), 16) != 0)
-    return Socket();
+  if (!s.valid()) return s;
+  set_reuse_address(s.get());
+  if (!bind_socket(s.get(), config.address, config.http_port) || !listen_socket(s.get(), 16)) return Socket();
   return s;
 }
 
 void accept_one(Device& d, SocketHandle listener) {
-  sockaddr_in from{};
-  socklen_t len = sizeof from;
-  Socket conn(::accept(listener, reinterpret_cast<sockaddr*>(&from), &len));
+  Endpoint from;
+  Socket conn(accept_connection(listener, from));
   if (!conn.valid()) return;
   timeval limit{5, 0};  // a client that stops reading must not pin the connection's thread
   ::setsockopt(conn.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  std::uint32_t address;
-  std::uint16_t port;
-  read_socket_address(from, address, port);
   ++d.open_connections;
   std::thread(serve_connection,
-              Connection{d, std::move(conn), ipv4_text(address) + ":" + std::to_string(port)})
+              Connection{d, std::move(conn), ipv4_text(from.address) + ":" + std::to_string(from.port)})
       .detach();
 }
 

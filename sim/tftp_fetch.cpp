@@ -96,12 +96,8 @@ void send_from(Fetch& f, SocketHandle from, const std::vector<std::uint8_t>& pac
     sim_log("tftp", "drop outgoing %s%s (--drop-every %u)", what.c_str(), note, f.config.drop_every);
     return;
   }
-  sockaddr_in to;
-  if (f.server_known) {
-    fill_socket_address(f.server_address, f.server_port, to);
-  } else {
-    fill_socket_address(f.target.address, f.target.port, to);
-  }
+  const Endpoint to =
+      f.server_known ? Endpoint{f.server_address, f.server_port} : Endpoint{f.target.address, f.target.port};
   if (send_datagram(from, packet.data(), packet.size(), to) < 0)
     sim_log("tftp", "sending %s%s failed", what.c_str(), note);
 }

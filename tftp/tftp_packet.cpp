@@ -47,14 +47,14 @@ std::size_t build_data_block(std::span<unsigned char> buffer, const unsigned cha
   return TFTP_HEADER_SIZE + length;
 }
 
-bool send_option_ack(SocketHandle sock, std::span<unsigned char> buffer, const sockaddr_in& to,
+bool send_option_ack(SocketHandle sock, std::span<unsigned char> buffer, const Endpoint& to,
                      std::uint32_t image_size) {
   std::size_t n = build_option_ack(buffer, image_size);
   return n > 0 && send_datagram(sock, buffer.data(), n, to) == static_cast<long>(n);
 }
 
 bool send_data_block(SocketHandle sock, std::span<unsigned char> buffer, const unsigned char* payload,
-                     std::size_t length, std::uint32_t block, const sockaddr_in& to) {
+                     std::size_t length, std::uint32_t block, const Endpoint& to) {
   std::size_t n = build_data_block(buffer, payload, length, block);
   return n > 0 && send_datagram(sock, buffer.data(), n, to) == static_cast<long>(n);
 }

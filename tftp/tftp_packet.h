@@ -35,9 +35,9 @@ std::size_t build_data_block(std::span<unsigned char> buffer, const unsigned cha
 
 // Build the packet in `buffer` and send it with one datagram; a failed send is left to the next
 // retransmission, so the result only says whether the datagram went out.
-bool send_option_ack(SocketHandle sock, std::span<unsigned char> buffer, const sockaddr_in& to,
+bool send_option_ack(SocketHandle sock, std::span<unsigned char> buffer, const Endpoint& to,
                      std::uint32_t image_size);
 bool send_data_block(SocketHandle sock, std::span<unsigned char> buffer, const unsigned char* payload,
-                     std::size_t length, std::uint32_t block, const sockaddr_in& to);
+                     std::size_t length, std::uint32_t block, const Endpoint& to);
 
 }  // namespace qor

@@ -96,7 +96,7 @@ struct Transfer {
   const unsigned char* image;
   const UploadView& view;
   const Timing& timing;
-  sockaddr_in peer;
+  Endpoint peer;
   Clock::time_point interval_start;
   Clock::time_point last_pump;
   Clock::time_point last_send;
@@ -261,7 +261,7 @@ const unsigned char* block_payload(const TftpSession& session, const unsigned ch
 Outcome run_transfer(TftpSession& session, const unsigned char* image, const UploadView& view,
                      const Timing& timing) {
   Transfer t{session, image, view, timing, {}, Clock::now(), Clock::now(), Clock::now(), false, {}};
-  fill_socket_address(session.peer_addr, session.peer_port, t.peer);
+  t.peer = {session.peer_addr, session.peer_port};
   set_nonblocking(session.sock);
   perform(t, step_transfer(session, TransferEvent::start), false);
   for (;;) {

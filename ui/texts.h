@@ -8,6 +8,7 @@
 namespace qor::texts {
 
 inline constexpr const char* ERROR_CAPTION = "QOR Firwmare Upgrade Error";
+inline constexpr const char* NETWORKING_FAILED = "Upgrade Failed: Winsock init error";
 inline constexpr const char* USER_ABORT = "Upgrade Failed: User Abort";
 inline constexpr const char* NO_RESPONSE = "Upgrade Failed: No Response From QOR";
 inline constexpr const char* HTTP_SOCKET_FAILED = "Upgrade Failed: Can't open HTTP socket";
@@ -22,6 +23,8 @@ inline constexpr const char* VERSION_NOT_MATCHING = "Upgrade Failed: Version not
 // The message an outcome is reported with; null for the outcomes that end without one.
 constexpr const char* outcome_message(Outcome outcome) {
   switch (outcome) {
+    case Outcome::networking_failed:
+      return NETWORKING_FAILED;
     case Outcome::user_abort:
       return USER_ABORT;
     case Outcome::no_response:

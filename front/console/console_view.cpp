@@ -1,8 +1,5 @@
 #include "front/console/console_view.h"
 
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -110,17 +107,11 @@ std::string ConsoleView::ask_line(const char* question, bool hide) {
   end_progress_line();
   std::fprintf(out_, "%s", question);
   std::fflush(out_);
-  termios saved{};
-  bool hidden = hide && tcgetattr(STDIN_FILENO, &saved) == 0;
-  if (hidden) {
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-  }
+  const bool hidden = hide && hide_typing();
   std::string line;
   const bool got = read_terminal_line(line, [this] { return manager_.cancelling(); });
   if (hidden) {
-    tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    show_typing();
     std::fputc('\n', out_);
   }
   if (!got) return "\x04";  // end of input or Ctrl-C: the user gave up

@@ -1,8 +1,5 @@
 #include "front/console/fleet_cli.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -180,11 +177,7 @@ class LiveLines {
 
   void draw(std::vector<std::string> lines) {
     int rows = 24, columns = 80;
-    winsize size{};
-    if (::ioctl(::fileno(out_), TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0) {
-      rows = size.ws_row;
-      columns = size.ws_col;
-    }
+    terminal_size(out_, rows, columns);
     // What does not fit is left out, the last line (the summary) kept: lines that scroll off the
     // screen could not be drawn over again.
     const std::size_t room = static_cast<std::size_t>(std::max(rows - 1, 1));
@@ -494,16 +487,16 @@ std::string check_fleet_command(const FleetCommand& command, bool tty_in) {
   return "";
 }
 
-int run_fleet_command(const FleetCommand& command, const sigset_t& signals) {
+int run_fleet_command(const FleetCommand& command) {
   // Never freed: threads of ended runs may still be winding down when the program ends.
   Fleet* fleet = new Fleet(command.fleet);
   // Ctrl-C cancels every run; a second one, or SIGTERM, ends the program at once.
-  std::thread([signals, fleet] {
-    watch_signals(signals, "cancelling every run (Ctrl-C again to quit at once)",
-                  [fleet] { fleet->cancel_everything(); });
+  std::thread([fleet] {
+    watch_interrupts("cancelling every run (Ctrl-C again to quit at once)",
+                     [fleet] { fleet->cancel_everything(); });
   }).detach();
   const Carried carried = carried_images();
-  const bool tty = isatty(STDOUT_FILENO) != 0;
+  const bool tty = is_terminal(stdout);
   const bool quiet = command.info && (command.json || !tty);  // the table (or JSON) alone
   Progress progress(stdout, tty, command.info, carried);
   auto tick = [&] {

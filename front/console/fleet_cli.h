@@ -1,8 +1,6 @@
 // qor-upgrade-cli with several devices, or --info: the fleet (app/fleet.h) in a terminal or a log.
 #pragma once
 
-#include <signal.h>
-
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,8 +26,8 @@ bool read_devices_file(const std::string& path, std::vector<std::string>& addres
 std::string check_fleet_command(const FleetCommand& command, bool tty_in);
 
 // Runs the fleet and prints what it does; returns the exit status: 0 when every device was upgraded and
-// verified (with --info: every device answered), 1 otherwise. The first SIGINT in `signals` cancels
-// every run; a second one, or SIGTERM, ends the program at once.
-int run_fleet_command(const FleetCommand& command, const sigset_t& signals);
+// verified (with --info: every device answered), 1 otherwise. The first Ctrl-C cancels every
+// run; a second one, or a request to terminate, ends the program at once.
+int run_fleet_command(const FleetCommand& command);
 
 }  // namespace qor::console

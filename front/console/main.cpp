@@ -1,8 +1,4 @@
 // qor-upgrade-cli: the upgrade in a terminal or a script, with the same steps and texts as the GUI.
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -83,13 +79,9 @@ void trace_to_stderr(const char* line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Before anything can start a thread, so that every thread inherits the mask and the watcher alone
-  // takes the signals: one that comes early stays pending until the watcher runs.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // Before anything can start a thread: the watcher alone takes Ctrl-C, and one that comes early waits
+  // for it.
+  qor::console::hold_interrupts();
 
   Answers answers;
   bool verbose = false;
@@ -164,7 +156,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  bool tty_in = isatty(STDIN_FILENO) != 0;
+  bool tty_in = qor::console::is_terminal(stdin);
   if (devices_file) {
     std::string error;
     if (!qor::console::read_devices_file(*devices_file, devices, error)) usage(error);
@@ -178,7 +170,7 @@ int main(int argc, char** argv) {
     std::string problem = qor::console::check_fleet_command(fleet, tty_in);
     if (!problem.empty()) usage(problem);
     if (verbose) qor::set_trace_sink(trace_to_stderr);
-    qor::end_process(qor::console::run_fleet_command(fleet, signals));
+    qor::end_process(qor::console::run_fleet_command(fleet));
   }
   if (!devices.empty()) answers.device = devices.back();
 
@@ -190,7 +182,7 @@ int main(int argc, char** argv) {
   std::uint32_t device = 0;
   if (answers.device && qor::parse_ip_address(answers.device->c_str(), &device) != 0) device = 0;
 
-  static ConsoleView console(answers, stdout, isatty(STDOUT_FILENO) != 0);
+  static ConsoleView console(answers, stdout, qor::console::is_terminal(stdout));
   view = &console;
   static qor::UpgradeRun upgrade;
   run = &upgrade;
@@ -199,9 +191,9 @@ int main(int argc, char** argv) {
   if (verbose) qor::set_trace_sink(trace_to_stderr);
   // Ctrl-C presses Cancel on every window open now and on every one opened later; a second one ends
   // the program at once.
-  std::thread([signals] {
-    qor::console::watch_signals(signals, "cancelling (Ctrl-C again to quit at once)",
-                                [] { view->manager().cancel_everything(); });
+  std::thread([] {
+    qor::console::watch_interrupts("cancelling (Ctrl-C again to quit at once)",
+                                   [] { view->manager().cancel_everything(); });
   }).detach();
 
   qor::StartupOptions options;

@@ -34,6 +34,7 @@ struct HeldCase {
 class HeldUpgradeRequest : public ::testing::TestWithParam<HeldCase> {};
 
 TEST_P(HeldUpgradeRequest, VerificationIsNotDelayed) {
+  if (!test::loopback_sources_kept()) GTEST_SKIP() << test::LOOPBACK_SOURCES_LOST;
   const int reply_after_ms = GetParam().reply_after_ms;
   const std::uint32_t PC = 0x7F000001 | (GetParam().subnet << 8);
   const std::uint32_t DEVICE = PC + 1;

@@ -58,8 +58,7 @@ void serve(SocketHandle sock, const std::vector<std::uint8_t>& image, std::uint6
       peer_port = port;
     }
   }
-  sockaddr_in to;
-  fill_socket_address(peer, peer_port, to);
+  const Endpoint to{peer, peer_port};
   std::uint32_t next = 0, blocks = static_cast<std::uint32_t>(image.size() / 512 + 1);
   for (int idle = 0; peer_port != 0 && next <= blocks && idle < 20;) {
     auto p = packet_for(image, next, announced);

@@ -1,14 +1,9 @@
 #include "tests/support/http_test_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+
+#include "net/socket.h"
 
 namespace qor::test {
 
@@ -17,15 +12,9 @@ namespace {
 constexpr int POLL_STEP_MS = 10;
 constexpr std::size_t MAX_REQUEST_BYTES = 65536;
 
-bool readable(int fd, int ms) {
-  pollfd p{fd, POLLIN, 0};
-  return ::poll(&p, 1, ms) > 0;
-}
-
-bool send_all(int fd, const char* data, std::size_t size) {
+bool send_all(SocketHandle fd, const char* data, std::size_t size) {
   while (size > 0) {
-    ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
+    long n = send_bytes(fd, data, size);
     if (n <= 0) return false;
     data += n;
     size -= static_cast<std::size_t>(n);
@@ -33,13 +22,26 @@ bool send_all(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-void abort_connection(int fd) {
-  linger l{1, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-  ::close(fd);
+}  // namespace
+
+bool low_ports_allowed() {
+  Socket probe(open_udp_socket());
+  return bind_socket(probe.get(), 0x7F0003FF, 1023);  // 127.0.3.255, a port nothing here uses
 }
 
-}  // namespace
+bool loopback_sources_kept() {
+  static const bool kept = [] {
+    Socket to(open_udp_socket()), from(open_udp_socket());
+    if (!bind_socket(to.get(), LOOPBACK_ADDRESS, 0) || !bind_socket(from.get(), 0x7F0003FE, 0)) return false;
+    send_datagram(from.get(), "?", 1, {LOOPBACK_ADDRESS, local_port(to.get())});
+    char byte;
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+    return wait_readable(to.get(), 1000) && receive_datagram(to.get(), &byte, 1, address, port) == 1 &&
+           address == 0x7F0003FE;
+  }();
+  return kept;
+}
 
 HttpReply http_page(const std::string& body, const std::string& status, const std::string& extra_headers) {
   HttpReply reply;
@@ -49,22 +51,13 @@ HttpReply http_page(const std::string& body, const std::string& status, const st
 
 HttpTestServer::HttpTestServer(std::uint16_t port, std::uint32_t address) : address_(address) {
   default_reply_ = http_page("<html>not found</html>", "404 Not Found");
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return;
-  int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(port);
-  sa.sin_addr.s_addr = htonl(address);
-  socklen_t len = sizeof sa;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd, 16) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
-    ::close(fd);
-    return;
-  }
-  listener_ = fd;
-  port_ = ntohs(sa.sin_port);
+  Socket listener(open_tcp_socket());
+  if (!listener.valid()) return;
+  set_reuse_address(listener.get());
+  if (!bind_socket(listener.get(), address, port) || !listen_socket(listener.get(), 16)) return;
+  port_ = local_port(listener.get());
+  if (port_ == 0) return;
+  listener_ = listener.release();
   acceptor_ = std::thread([this] { accept_loop(); });
 }
 
@@ -140,20 +133,19 @@ void HttpTestServer::stop() {
   }
   for (auto& t : workers)
     t.join();
-  if (listener_ >= 0) ::close(listener_);
-  listener_ = -1;
+  close_socket(listener_);
+  listener_ = INVALID_SOCKET_HANDLE;
 }
 
 void HttpTestServer::accept_loop() {
   while (!stopping_.load()) {
-    if (!readable(listener_, POLL_STEP_MS)) continue;
-    sockaddr_in peer{};
-    socklen_t len = sizeof peer;
-    int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
-    if (fd < 0) continue;
+    if (!wait_readable(listener_, POLL_STEP_MS)) continue;
+    Endpoint peer;
+    SocketHandle fd = accept_connection(listener_, peer);
+    if (fd == INVALID_SOCKET_HANDLE) continue;
     HttpRequestRecord record;
-    record.peer_address = ntohl(peer.sin_addr.s_addr);
-    record.peer_port = ntohs(peer.sin_port);
+    record.peer_address = peer.address;
+    record.peer_port = peer.port;
     std::lock_guard lock(mutex_);
     std::size_t index = connections_++;
     workers_.emplace_back([this, fd, index, record] { serve(fd, index, record); });
@@ -184,7 +176,7 @@ HttpReply HttpTestServer::reply_for(const HttpRequestRecord& record, std::size_t
   return handler(record, index);
 }
 
-void HttpTestServer::serve(int fd, std::size_t index, HttpRequestRecord record) {
+void HttpTestServer::serve(SocketHandle fd, std::size_t index, HttpRequestRecord record) {
   // The reply decides whether the request is waited for, so the queue is looked at first when there is
   // no handler; a handler always sees the whole request.
   bool have_handler;
@@ -202,8 +194,8 @@ void HttpTestServer::serve(int fd, std::size_t index, HttpRequestRecord record) 
     char chunk[4096];
     while (!stopping_.load() && record.bytes.size() < MAX_REQUEST_BYTES &&
            record.bytes.find("\r\n\r\n") == std::string::npos) {
-      if (!readable(fd, POLL_STEP_MS)) continue;
-      ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+      if (!wait_readable(fd, POLL_STEP_MS)) continue;
+      long n = receive_bytes(fd, chunk, sizeof chunk);
       if (n <= 0) break;
       record.bytes.append(chunk, static_cast<std::size_t>(n));
     }
@@ -225,7 +217,7 @@ void HttpTestServer::serve(int fd, std::size_t index, HttpRequestRecord record) 
     while (reply.never_close && !released_.load() && !stopping_.load())
       pause(POLL_STEP_MS);
   }
-  ::close(fd);
+  close_socket(fd);
 }
 
 }  // namespace qor::test

@@ -13,9 +13,20 @@
 #include <thread>
 #include <vector>
 
+#include "net/socket.h"
+
 namespace qor::test {
 
 inline constexpr std::uint32_t LOOPBACK_ADDRESS = 0x7F000001;  // 127.0.0.1, host order
+
+// Whether this process may bind ports below 1024 (root or CAP_NET_BIND_SERVICE on Linux).
+bool low_ports_allowed();
+
+// Whether a datagram sent from a socket bound to one loopback address leaves from that address. Wine
+// sends every loopback datagram from 127.0.0.1; tests of peers told apart by address cannot run there.
+bool loopback_sources_kept();
+inline constexpr const char* LOOPBACK_SOURCES_LOST =
+    "this platform sends every loopback datagram from 127.0.0.1";
 
 struct HttpReply {
   std::string bytes;            // sent as they stand, after the request has been read
@@ -49,7 +60,7 @@ class HttpTestServer {
   HttpTestServer(const HttpTestServer&) = delete;
   HttpTestServer& operator=(const HttpTestServer&) = delete;
 
-  bool ok() const { return listener_ >= 0; }
+  bool ok() const { return listener_ != INVALID_SOCKET_HANDLE; }
   std::uint16_t port() const { return port_; }
   std::uint32_t address() const { return address_; }
 
@@ -77,11 +88,11 @@ class HttpTestServer {
 
  private:
   void accept_loop();
-  void serve(int connection, std::size_t index, HttpRequestRecord record);
+  void serve(SocketHandle connection, std::size_t index, HttpRequestRecord record);
   HttpReply reply_for(const HttpRequestRecord& record, std::size_t index);
   bool pause(int ms) const;  // false when the server stops meanwhile
 
-  int listener_ = -1;
+  SocketHandle listener_ = INVALID_SOCKET_HANDLE;
   std::uint32_t address_ = 0;
   std::uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};

@@ -25,7 +25,7 @@ TftpTestPeer::TftpTestPeer(std::uint32_t address, std::uint16_t port)
 }
 
 void TftpTestPeer::aim(std::uint32_t address, std::uint16_t port) {
-  fill_socket_address(address, port, target_);
+  target_ = {address, port};
 }
 
 void TftpTestPeer::send(const Bytes& bytes) {

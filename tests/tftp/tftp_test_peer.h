@@ -53,7 +53,7 @@ class TftpTestPeer {
   Socket sock_;
   std::uint32_t address_ = 0;
   std::uint16_t port_ = 0;
-  sockaddr_in target_{};
+  Endpoint target_{};
 };
 
 Bytes rrq_bytes(const std::string& name, const std::string& mode = "octet");
