@@ -12,8 +12,9 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <commctrl.h>
 #include <windows.h>
+
+#include <commctrl.h>  // after windows.h, which it needs
 
 namespace qor::win32 {
 

@@ -1,0 +1,177 @@
+// The desktop program's first steps on the real dialogs: the sequence runs on the main thread with the
+// Win32 backend while a driver thread acts as the user. It presses Continue in the warning dialog,
+// types 127.0.0.1 into the address field key by key and presses OK; the status request, a fake here,
+// must then be asked of that address. Exit status 0 passed, 1 failed, 77 no display.
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/upgrade.h"
+#include "base/text.h"
+#include "front/win32/win32_toolkit.h"
+#include "ui/control_ids.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <commctrl.h>  // after windows.h, which it needs
+
+namespace {
+
+constexpr DWORD DRIVER_TIME_LIMIT_MS = 60000;
+constexpr std::uint32_t LOOPBACK = 0x7F000001;  // 127.0.0.1: the only kind of address a test may type
+
+struct SeenRequest {
+  std::mutex mutex;
+  int calls = 0;
+  qor::RequestJob job{};
+  std::string path;
+};
+SeenRequest seen;
+
+qor::RequestResult fake_request(qor::UpgradeRun&, const qor::RequestJob& job, qor::DeviceInfo&) {
+  std::lock_guard lock(seen.mutex);
+  ++seen.calls;
+  seen.job = job;
+  seen.path = job.path != nullptr ? job.path : "";
+  return {qor::Outcome::none, 0};  // the device did not answer
+}
+
+qor::Outcome fake_listener(qor::UpgradeRun&, std::uint16_t&) {
+  return qor::Outcome::listener_bind_failed;  // not reached: the status request fails first
+}
+
+[[noreturn]] void give_up(const char* step) {
+  std::printf("FAILED: %s\n", step);
+  std::fflush(stdout);
+  ExitProcess(1);
+}
+
+struct Search {
+  int control_id;
+  HWND found;
+};
+
+BOOL CALLBACK match_dialog(HWND hwnd, LPARAM lparam) {
+  auto* search = reinterpret_cast<Search*>(lparam);
+  char name[16] = "";
+  GetClassNameA(hwnd, name, sizeof name);
+  if (std::strcmp(name, "#32770") != 0 || !IsWindowVisible(hwnd)) return TRUE;
+  if (GetDlgItem(hwnd, search->control_id) == nullptr) return TRUE;
+  search->found = hwnd;
+  return FALSE;
+}
+
+// The visible dialog of `thread` that has a control `control_id`; gives up at the deadline.
+HWND wait_for_dialog(DWORD thread, int control_id, DWORD deadline, const char* what) {
+  while (GetTickCount() < deadline) {
+    Search search{control_id, nullptr};
+    EnumThreadWindows(thread, match_dialog, reinterpret_cast<LPARAM>(&search));
+    if (search.found != nullptr) return search.found;
+    Sleep(20);
+  }
+  give_up(what);
+}
+
+HWND focus_of(DWORD thread) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
+// One key as the keyboard gives it: down and up, through the owner's message loop, which translates it
+// into the character.
+void press_key(DWORD thread, char c) {
+  HWND target = focus_of(thread);
+  const WPARAM key = c == '.' ? VK_OEM_PERIOD : static_cast<WPARAM>(c);
+  const UINT scan = MapVirtualKeyA(static_cast<UINT>(key), MAPVK_VK_TO_VSC);
+  PostMessageA(target, WM_KEYDOWN, key, 1 | (scan << 16));
+  PostMessageA(target, WM_KEYUP, key, 1 | (scan << 16) | (3u << 30));
+  Sleep(60);  // until the field has taken it: the focus may move on to the next field
+}
+
+void drive(DWORD sequence_thread) {
+  const DWORD deadline = GetTickCount() + DRIVER_TIME_LIMIT_MS;
+  HWND warning = wait_for_dialog(sequence_thread, qor::warning_ids::TEXT, deadline, "no warning dialog");
+  PostMessageA(GetDlgItem(warning, IDOK), BM_CLICK, 0, 0);
+
+  HWND address = wait_for_dialog(sequence_thread, qor::address_ids::ADDRESS, deadline, "no address dialog");
+  HWND field = GetDlgItem(address, qor::address_ids::ADDRESS);
+  // The dialog puts the focus into the address field (one of its four parts) when it opens.
+  while (!IsChild(field, focus_of(sequence_thread)) && focus_of(sequence_thread) != field) {
+    if (GetTickCount() >= deadline) give_up("the focus never reached the address field");
+    Sleep(20);
+  }
+  for (char c : std::string("127.0.0.1"))
+    press_key(sequence_thread, c);
+  PostMessageA(GetDlgItem(address, IDOK), BM_CLICK, 0, 0);
+
+  // Either the sequence goes on to the status request, or an "Invalid IP Address" box opens.
+  while (GetTickCount() < deadline) {
+    {
+      std::lock_guard lock(seen.mutex);
+      if (seen.calls > 0) return;
+    }
+    Sleep(20);
+  }
+  char text[64] = "";
+  GetDlgItemTextA(address, qor::address_ids::ADDRESS, text, sizeof text);
+  std::printf("address field holds \"%s\"\n", text);
+  give_up("the status request was never made");
+}
+
+bool display_available() {
+  HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  if (probe == nullptr) return false;
+  DestroyWindow(probe);
+  return GetSystemMetrics(SM_CXSCREEN) > 0;
+}
+
+int failures = 0;
+
+void expect(bool ok, const char* what) {
+  std::printf("%s: %s\n", ok ? "ok" : "FAILED", what);
+  if (!ok) ++failures;
+}
+
+}  // namespace
+
+int main() {
+  if (!display_available()) {
+    std::puts("no display: skipped");
+    return 77;
+  }
+  INITCOMMONCONTROLSEX classes{sizeof classes, ICC_PROGRESS_CLASS | ICC_INTERNET_CLASSES};
+  InitCommonControlsEx(&classes);
+  qor::win32::Win32Toolkit toolkit;
+  qor::set_toolkit(&toolkit);
+
+  static qor::UpgradeRun run;
+  qor::copy_text(run.product_display_name, sizeof run.product_display_name, "QOR-4710");
+  run.local_addresses[0] = LOOPBACK;
+
+  std::thread driver(drive, GetCurrentThreadId());
+  const qor::SequenceOperations fakes{fake_request, fake_listener};
+  qor::Outcome outcome = qor::run_upgrade_sequence(run, fakes);
+  driver.join();
+
+  std::printf("typed address read as \"%s\"\n", run.device_address_text);
+  expect(outcome == qor::Outcome::no_response, "the sequence ends with no response from the device");
+  expect(run.device_address == LOOPBACK, "the program read 127.0.0.1 from the address field");
+  std::lock_guard lock(seen.mutex);
+  expect(seen.calls == 1, "exactly one status request");
+  expect(seen.job.remote_address == LOOPBACK && seen.job.remote_port == 80,
+         "the status request goes to 127.0.0.1, port 80");
+  expect(seen.job.bind_address == LOOPBACK, "from the local address picked in the list");
+  expect(seen.path == qor::STATUS_PAGE_PATH, "for the status page");
+  qor::set_toolkit(nullptr);
+  return failures == 0 ? 0 : 1;
+}
