@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ui/dialog_templates.h"
+#include "ui/dialogs.h"
 
 // Last: its macros would rewrite the port's constants of the same names.
 #ifndef NOMINMAX
@@ -199,6 +200,22 @@ INT_PTR CALLBACK dialog_thunk(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpa
   return proc != nullptr ? proc(to_window(hwnd), MSG_COMMAND, wparam, lparam) : FALSE;
 }
 
+bool is_address_field(HWND control) {
+  char name[32] = "";
+  GetClassNameA(control, name, sizeof name);
+  return lstrcmpiA(name, WC_IPADDRESSA) == 0;
+}
+
+// The system's address field reads back as dotted text but is set by number.
+void set_address_field(HWND control, const char* text) {
+  std::uint32_t address = 0;
+  if (text != nullptr && parse_ip_address(text, &address) == ADDRESS_VALID) {
+    SendMessageA(control, IPM_SETADDRESS, 0, static_cast<LPARAM>(address));
+  } else {
+    SendMessageA(control, IPM_CLEARADDRESS, 0, 0);
+  }
+}
+
 bool owned_by_caller(HWND hwnd) {
   return hwnd != nullptr && GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId();
 }
@@ -254,6 +271,11 @@ void Win32Toolkit::set_window_text(Window window, const char* text) {
 }
 
 void Win32Toolkit::set_item_text(Window window, int id, const char* text) {
+  HWND control = GetDlgItem(to_hwnd(window), id);
+  if (control != nullptr && is_address_field(control)) {
+    set_address_field(control, text);
+    return;
+  }
   SetDlgItemTextA(to_hwnd(window), id, text);
 }
 

@@ -1,8 +1,8 @@
 // The desktop program's first steps on the real dialogs: the sequence runs on the main thread with the
 // Win32 backend while a driver thread acts as the user. It presses Continue in the warning dialog,
-// types 127.0.0.1 into the address field key by key and presses OK; the status request, a fake here,
-// must then be asked of that address. Exit status 0 passed, 1 failed, 77 no display.
-#include <atomic>
+// presses OK on the empty address field (which must be refused), types 127.0.0.1 into it key by key and
+// presses OK; the status request, a fake here, must then be asked of that address.
+// Exit status 0 passed, 1 failed, 77 no display.
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -55,25 +55,31 @@ qor::Outcome fake_listener(qor::UpgradeRun&, std::uint16_t&) {
   ExitProcess(1);
 }
 
+// A visible dialog (message boxes are dialogs too) with a control `control_id` and, when given, this
+// caption.
 struct Search {
   int control_id;
+  const char* caption;
   HWND found;
 };
 
 BOOL CALLBACK match_dialog(HWND hwnd, LPARAM lparam) {
   auto* search = reinterpret_cast<Search*>(lparam);
-  char name[16] = "";
+  char name[16] = "", caption[64] = "";
   GetClassNameA(hwnd, name, sizeof name);
+  GetWindowTextA(hwnd, caption, sizeof caption);
   if (std::strcmp(name, "#32770") != 0 || !IsWindowVisible(hwnd)) return TRUE;
   if (GetDlgItem(hwnd, search->control_id) == nullptr) return TRUE;
+  if (search->caption != nullptr && std::strcmp(caption, search->caption) != 0) return TRUE;
   search->found = hwnd;
   return FALSE;
 }
 
-// The visible dialog of `thread` that has a control `control_id`; gives up at the deadline.
-HWND wait_for_dialog(DWORD thread, int control_id, DWORD deadline, const char* what) {
+// The dialog of `thread` that matches; gives up at the deadline.
+HWND wait_for_dialog(DWORD thread, int control_id, DWORD deadline, const char* what,
+                     const char* caption = nullptr) {
   while (GetTickCount() < deadline) {
-    Search search{control_id, nullptr};
+    Search search{control_id, caption, nullptr};
     EnumThreadWindows(thread, match_dialog, reinterpret_cast<LPARAM>(&search));
     if (search.found != nullptr) return search.found;
     Sleep(20);
@@ -98,6 +104,21 @@ void press_key(DWORD thread, char c) {
   Sleep(60);  // until the field has taken it: the focus may move on to the next field
 }
 
+// The dialog puts the focus into the address field (one of its four parts) when it opens, and back
+// there after refusing an address.
+void wait_for_focus(DWORD thread, HWND field, DWORD deadline) {
+  for (HWND f = focus_of(thread); f != field && !IsChild(field, f); f = focus_of(thread)) {
+    if (GetTickCount() >= deadline) give_up("the focus is not in the address field");
+    Sleep(20);
+  }
+}
+
+qor::UpgradeRun& run_of_test() {
+  static qor::UpgradeRun run;
+  return run;
+}
+std::string empty_field_text = "(not read)";
+
 void drive(DWORD sequence_thread) {
   const DWORD deadline = GetTickCount() + DRIVER_TIME_LIMIT_MS;
   HWND warning = wait_for_dialog(sequence_thread, qor::warning_ids::TEXT, deadline, "no warning dialog");
@@ -105,11 +126,15 @@ void drive(DWORD sequence_thread) {
 
   HWND address = wait_for_dialog(sequence_thread, qor::address_ids::ADDRESS, deadline, "no address dialog");
   HWND field = GetDlgItem(address, qor::address_ids::ADDRESS);
-  // The dialog puts the focus into the address field (one of its four parts) when it opens.
-  while (!IsChild(field, focus_of(sequence_thread)) && focus_of(sequence_thread) != field) {
-    if (GetTickCount() >= deadline) give_up("the focus never reached the address field");
-    Sleep(20);
-  }
+  wait_for_focus(sequence_thread, field, deadline);
+
+  // OK on the empty field: the program must refuse what the field gives, and keep the dialog open.
+  PostMessageA(GetDlgItem(address, IDOK), BM_CLICK, 0, 0);
+  HWND refusal = wait_for_dialog(sequence_thread, IDOK, deadline, "no refusal of the empty field", "Error");
+  empty_field_text = run_of_test().device_address_text;  // the sequence waits in the box meanwhile
+  PostMessageA(GetDlgItem(refusal, IDOK), BM_CLICK, 0, 0);
+  wait_for_focus(sequence_thread, field, deadline);
+
   for (char c : std::string("127.0.0.1"))
     press_key(sequence_thread, c);
   PostMessageA(GetDlgItem(address, IDOK), BM_CLICK, 0, 0);
@@ -154,7 +179,7 @@ int main() {
   qor::win32::Win32Toolkit toolkit;
   qor::set_toolkit(&toolkit);
 
-  static qor::UpgradeRun run;
+  qor::UpgradeRun& run = run_of_test();
   qor::copy_text(run.product_display_name, sizeof run.product_display_name, "QOR-4710");
   run.local_addresses[0] = LOOPBACK;
 
@@ -163,7 +188,8 @@ int main() {
   qor::Outcome outcome = qor::run_upgrade_sequence(run, fakes);
   driver.join();
 
-  std::printf("typed address read as \"%s\"\n", run.device_address_text);
+  std::printf("empty address field read as \"%s\", typed address as \"%s\"\n", empty_field_text.c_str(),
+              run.device_address_text);
   expect(outcome == qor::Outcome::no_response, "the sequence ends with no response from the device");
   expect(run.device_address == LOOPBACK, "the program read 127.0.0.1 from the address field");
   std::lock_guard lock(seen.mutex);

@@ -8,6 +8,7 @@ set -u
 prefix=$1 wine=$2
 shift 2
 export WINEPREFIX=$prefix WINEDEBUG=-all
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}  # no offer to install .NET or a browser
 mkdir -p "$prefix"
 
 if [ "${QOR_IN_DISPLAY:-}" != 1 ]; then
