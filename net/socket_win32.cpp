@@ -155,6 +155,12 @@ long receive_bytes(SocketHandle handle, void* buffer, std::size_t size) {
 }
 
 int enumerate_local_addresses(std::uint32_t* out, int capacity, bool loopback) {
+  if (capacity <= 0) return 0;
+  // A device simulated on this PC is reached from 127.0.0.1, whatever the lookup below would give.
+  if (loopback) {
+    out[0] = 0x7F000001;
+    return 1;
+  }
   char name[128] = {};
   ::gethostname(name, 127);
   int count = 0;
@@ -163,11 +169,9 @@ int enumerate_local_addresses(std::uint32_t* out, int capacity, bool loopback) {
       std::uint32_t net_order;
       std::memcpy(&net_order, *entry, sizeof net_order);
       std::uint32_t address = ntohl(net_order);
-      if (address != 0 && is_loopback(address) == loopback) out[count++] = address;
+      if (address != 0 && !is_loopback(address)) out[count++] = address;
     }
   }
-  // The lookup gives the LAN addresses; a device simulated on this PC is reached from 127.0.0.1.
-  if (loopback && count == 0 && capacity > 0) out[count++] = 0x7F000001;
   return count;
 }
 
