@@ -32,25 +32,6 @@ bool start_networking() {
   return WSAStartup(0x0101, &data) == 0;
 }
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.release();
-  }
-  return *this;
-}
-
-SocketHandle Socket::release() {
-  SocketHandle h = handle_;
-  handle_ = INVALID_SOCKET_HANDLE;
-  return h;
-}
-
-void Socket::close() {
-  close_socket(handle_);
-  handle_ = INVALID_SOCKET_HANDLE;
-}
-
 SocketHandle open_tcp_socket() {
   SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
   return s == INVALID_SOCKET ? INVALID_SOCKET_HANDLE : static_cast<SocketHandle>(s);
