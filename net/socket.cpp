@@ -33,25 +33,6 @@ bool start_networking() {
   return true;  // nothing to start here
 }
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.release();
-  }
-  return *this;
-}
-
-SocketHandle Socket::release() {
-  SocketHandle h = handle_;
-  handle_ = INVALID_SOCKET_HANDLE;
-  return h;
-}
-
-void Socket::close() {
-  if (valid()) ::close(handle_);
-  handle_ = INVALID_SOCKET_HANDLE;
-}
-
 SocketHandle open_tcp_socket() {
   return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
 }

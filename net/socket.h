@@ -32,13 +32,23 @@ class Socket {
   Socket(const Socket&) = delete;
   Socket& operator=(const Socket&) = delete;
   Socket(Socket&& other) noexcept : handle_(other.release()) {}
-  Socket& operator=(Socket&& other) noexcept;
+  Socket& operator=(Socket&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = other.release();
+    }
+    return *this;
+  }
   ~Socket() { close(); }
 
   SocketHandle get() const { return handle_; }
   bool valid() const { return handle_ != INVALID_SOCKET_HANDLE; }
-  SocketHandle release();
-  void close();
+  SocketHandle release() {
+    SocketHandle h = handle_;
+    handle_ = INVALID_SOCKET_HANDLE;
+    return h;
+  }
+  inline void close();
 
  private:
   SocketHandle handle_ = INVALID_SOCKET_HANDLE;
@@ -75,5 +85,10 @@ long receive_bytes(SocketHandle handle, void* buffer, std::size_t size);
 // `loopback` (a device simulated on this machine is reached from a loopback address only). Returns how
 // many were stored.
 int enumerate_local_addresses(std::uint32_t* out, int capacity, bool loopback = false);
+
+void Socket::close() {
+  close_socket(handle_);
+  handle_ = INVALID_SOCKET_HANDLE;
+}
 
 }  // namespace qor

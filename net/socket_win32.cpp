@@ -32,25 +32,6 @@ bool start_networking() {
   return WSAStartup(0x0101, &data) == 0;
 }
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.release();
-  }
-  return *this;
-}
-
-SocketHandle Socket::release() {
-  SocketHandle h = handle_;
-  handle_ = INVALID_SOCKET_HANDLE;
-  return h;
-}
-
-void Socket::close() {
-  close_socket(handle_);
-  handle_ = INVALID_SOCKET_HANDLE;
-}
-
 SocketHandle open_tcp_socket() {
   SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
   return s == INVALID_SOCKET ? INVALID_SOCKET_HANDLE : static_cast<SocketHandle>(s);
@@ -155,6 +136,12 @@ long receive_bytes(SocketHandle handle, void* buffer, std::size_t size) {
 }
 
 int enumerate_local_addresses(std::uint32_t* out, int capacity, bool loopback) {
+  if (capacity <= 0) return 0;
+  // A device simulated on this PC is reached from 127.0.0.1, whatever the lookup below would give.
+  if (loopback) {
+    out[0] = 0x7F000001;
+    return 1;
+  }
   char name[128] = {};
   ::gethostname(name, 127);
   int count = 0;
@@ -163,11 +150,9 @@ int enumerate_local_addresses(std::uint32_t* out, int capacity, bool loopback) {
       std::uint32_t net_order;
       std::memcpy(&net_order, *entry, sizeof net_order);
       std::uint32_t address = ntohl(net_order);
-      if (address != 0 && is_loopback(address) == loopback) out[count++] = address;
+      if (address != 0 && !is_loopback(address)) out[count++] = address;
     }
   }
-  // The lookup gives the LAN addresses; a device simulated on this PC is reached from 127.0.0.1.
-  if (loopback && count == 0 && capacity > 0) out[count++] = 0x7F000001;
   return count;
 }
 

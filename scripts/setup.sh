@@ -12,6 +12,7 @@ packages=(
   python3 iproute2
   apache2 apache2-utils lighttpd
   xvfb openbox
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64
 )
 
 missing=()

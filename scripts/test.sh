@@ -5,6 +5,8 @@
 #   dev      AddressSanitizer + UndefinedBehaviorSanitizer build: the same tests
 #   tsan     ThreadSanitizer build of the core: its threaded tests
 #   fuzz     libFuzzer targets (clang): a short run of each
+#   windows  the Windows build (MinGW-w64): its tests under wine64, the 32-bit build linked
+#            (scripts/windows.sh)
 # Give preset names to run only those, e.g. scripts/test.sh default
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,9 +14,13 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 jobs=$(nproc)
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(default dev tsan fuzz)
+[ ${#presets[@]} -gt 0 ] || presets=(default dev tsan fuzz windows)
 
 for preset in "${presets[@]}"; do
+  if [ "$preset" = windows ]; then
+    bash scripts/windows.sh
+    continue
+  fi
   echo "=== $preset: configure and build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"

@@ -274,6 +274,7 @@ TEST(Report, EachOutcomeHasTheSystemsMessage) {
       {Outcome::none, nullptr},
       {Outcome::declined, nullptr},
       {Outcome::upgraded, nullptr},
+      {Outcome::networking_failed, "Upgrade Failed: Winsock init error"},
       {Outcome::user_abort, "Upgrade Failed: User Abort"},
       {Outcome::no_response, "Upgrade Failed: No Response From QOR"},
       {Outcome::http_socket_failed, "Upgrade Failed: Can't open HTTP socket"},

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The Windows build, cross-compiled with MinGW-w64:
+#   windows-x64  x86_64: built with its tests, which run under wine64 (unit and dialog tests, the
+#                desktop program's dialogs under Xvfb, the command line upgrading the Linux simulator)
+#   windows-x86  i686, the 32-bit deliverable: built and linked only (32-bit code cannot run here)
+# and a check that every executable imports nothing but the system's own libraries.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+bash scripts/setup.sh
+jobs=$(nproc)
+
+# The simulator runs on Linux: from the native build when there is one.
+sim=$root/build/sim/qor-device-sim
+if [ ! -x "$sim" ]; then
+  echo "=== windows: the simulator, natively"
+  cmake --preset default >/dev/null
+  cmake --build --preset default -j "$jobs" --target qor-device-sim
+fi
+
+# Wine's own prefix for the tests, and its server kept running: without one, ctest would wait on the
+# server that the first program starts.
+export WINEPREFIX=$root/build-win64/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$root/build-win64"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "=== windows: a wine prefix"
+  wineboot -i >"$root/build-win64/wineboot.log" 2>&1
+fi
+wineserver -p >/dev/null 2>&1
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+
+echo "=== windows-x64: configure and build"
+cmake --preset windows-x64 -DQOR_DEVICE_SIM="$sim" >/dev/null
+cmake --build --preset windows-x64 -j "$jobs"
+echo "=== windows-x64: tests under wine64"
+xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows-x64 -j "$jobs"
+
+echo "=== windows-x86: configure and build"
+cmake --preset windows-x86 >/dev/null
+cmake --build --preset windows-x86 -j "$jobs"
+
+echo "=== windows: imports"
+status=0
+for exe in build-win32/front/win32/*.exe build-win32/front/console/*.exe build-win64/front/win32/*.exe \
+           build-win64/front/console/*.exe; do
+  [ -e "$exe" ] || { echo "missing: $exe" >&2; status=1; continue; }
+  objdump=x86_64-w64-mingw32-objdump
+  case $exe in build-win32/*) objdump=i686-w64-mingw32-objdump ;; esac
+  dlls=$("$objdump" -p "$exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+  foreign=$(grep -vxE 'kernel32\.dll|user32\.dll|gdi32\.dll|comctl32\.dll|wsock32\.dll|winmm\.dll|msvcrt\.dll|advapi32\.dll|shell32\.dll|api-ms-win-crt-[a-z0-9-]+\.dll' <<<"$dlls" || true)
+  echo "$exe: $(tr '\n' ' ' <<<"$dlls")"
+  if [ -n "$foreign" ]; then
+    echo "  imports a library that is not the system's: $foreign" >&2
+    status=1
+  fi
+done
+exit $status
