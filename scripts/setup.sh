@@ -13,6 +13,7 @@ packages=(
   apache2 apache2-utils lighttpd
   xvfb openbox
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64
+  fonts-wine  # MS Sans Serif, the dialogs' font, for the Win32 review pictures
 )
 
 missing=()

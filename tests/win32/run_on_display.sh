@@ -20,14 +20,21 @@ if [ "${QOR_IN_DISPLAY:-}" != 1 ]; then
 fi
 
 wineserver -p </dev/null >/dev/null 2>&1
-"$wine" wineboot -i </dev/null >/dev/null 2>&1  # makes the prefix the first time, quick after that
-# Wine's own fonts (Debian: fonts-wine), among them the dialogs' MS Sans Serif, are found in the prefix.
+ready=$prefix/.qor-gui-ready
+if [ ! -e "$ready" ]; then
+  "$wine" wineboot -i </dev/null >/dev/null 2>&1
+  # No window manager here: Wine draws the frames and captions itself, as Windows does, and does not
+  # wait for a manager to take a hidden window away (2 s each time).
+  for value in Decorated Managed; do
+    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v $value /d N /f </dev/null >/dev/null 2>&1
+  done
+  touch "$ready"
+fi
+# Wine's own fonts (Debian: fonts-wine), among them the dialogs' MS Sans Serif, found in the prefix.
 fonts=$prefix/drive_c/windows/Fonts
-if [ -d /usr/share/wine/fonts ] && [ ! -e "$fonts/sserife.fon" ]; then
+if [ -e /usr/share/wine/fonts/sserife.fon ] && [ ! -e "$fonts/sserife.fon" ]; then
   mkdir -p "$fonts" && cp /usr/share/wine/fonts/* "$fonts/"
 fi
-# No window manager here: Wine draws the frames and captions itself, as Windows does.
-"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f </dev/null >/dev/null 2>&1
 "$wine" "$@" </dev/null
 status=$?
 wineserver -k </dev/null >/dev/null 2>&1
