@@ -20,8 +20,8 @@ def read_xpm(path):
         sys.exit(f"{path}: {width} x {height}, want {SIZE} x {SIZE}")
     keys, palette = {}, []
     for line in strings[1:1 + ncolors]:
-        key, spec = line[:cpp], line[cpp:].split()
-        value = spec[spec.index("c") + 1]
+        key, fields = line[:cpp], line[cpp:].split()
+        value = fields[fields.index("c") + 1]
         if value.lower() == "none":
             colour = None
         elif re.fullmatch(r"#[0-9A-Fa-f]{6}", value):
