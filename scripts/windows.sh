@@ -25,7 +25,10 @@ export WINEPREFIX=$root/build-win64/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="
 mkdir -p "$root/build-win64"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "=== windows: a wine prefix"
-  wineboot -i >"$root/build-win64/wineboot.log" 2>&1
+  # Without 32-bit wine it fails to start the 32-bit helpers, and says so in its status; the 64-bit
+  # prefix is made all the same.
+  wineboot -i >"$root/build-win64/wineboot.log" 2>&1 || true
+  [ -f "$WINEPREFIX/system.reg" ] || { cat "$root/build-win64/wineboot.log" >&2; exit 1; }
 fi
 wineserver -p >/dev/null 2>&1
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
