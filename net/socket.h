@@ -80,10 +80,10 @@ long send_datagram(SocketHandle handle, const void* data, std::size_t size, cons
 long send_bytes(SocketHandle handle, const void* data, std::size_t size);
 long receive_bytes(SocketHandle handle, void* buffer, std::size_t size);
 
-// This PC's IPv4 addresses, in the order the system gives them (on Windows those the lookup of the
-// host's own name gives), at most `capacity`. Loopback addresses are left out, or taken alone with
-// `loopback` (a device simulated on this machine is reached from a loopback address only). Returns how
-// many were stored.
+// This PC's IPv4 addresses, in the order the system gives them, at most `capacity`: on Linux those of
+// the interfaces that are up, loopback left out; on Windows those the lookup of the host's own name
+// gives, as they are. With `loopback`, loopback addresses alone (a device simulated on this machine is
+// reached from a loopback address only; on Windows that is 127.0.0.1). Returns how many were stored.
 int enumerate_local_addresses(std::uint32_t* out, int capacity, bool loopback = false);
 
 void Socket::close() {

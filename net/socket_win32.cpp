@@ -21,10 +21,6 @@ void fill_socket_address(std::uint32_t address, std::uint16_t port, sockaddr_in&
   out.sin_addr.s_addr = htonl(address);
 }
 
-bool is_loopback(std::uint32_t address) {
-  return (address >> 24) == 127;
-}
-
 }  // namespace
 
 bool start_networking() {
@@ -150,7 +146,7 @@ int enumerate_local_addresses(std::uint32_t* out, int capacity, bool loopback) {
       std::uint32_t net_order;
       std::memcpy(&net_order, *entry, sizeof net_order);
       std::uint32_t address = ntohl(net_order);
-      if (address != 0 && !is_loopback(address)) out[count++] = address;
+      if (address != 0) out[count++] = address;  // as the lookup gives them, 127.0.0.1 included
     }
   }
   return count;
