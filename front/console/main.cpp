@@ -14,7 +14,9 @@
 #include "front/console/console_view.h"
 #include "front/console/fleet_cli.h"
 #include "front/console/terminal.h"
+#include "net/socket.h"
 #include "ui/dialogs.h"
+#include "ui/texts.h"
 
 namespace {
 
@@ -156,6 +158,11 @@ int main(int argc, char** argv) {
     }
   }
 
+  // The checks of the options look at this PC's addresses already.
+  if (!qor::start_networking()) {
+    std::fprintf(stderr, "qor-upgrade-cli: %s\n", qor::texts::NETWORKING_FAILED);
+    return 1;
+  }
   bool tty_in = qor::console::is_terminal(stdin);
   if (devices_file) {
     std::string error;
