@@ -135,46 +135,48 @@ class Sequence : public ::testing::Test {
   Outcome outcome_ = Outcome::none;
 };
 
-TEST_F(Sequence, CancelOnWarningOrAddressEndsSilently) {
-  fake_->on_show(IDD_WARNING, [](test::FakeToolkit& f, Window w) { f.click(w, IDCANCEL); });
-  start(1);
+// Runs that end before the listener starts: the sequence returns, and only what came before is sent.
+struct EarlyEnd {
+  const char* name;
+  std::int32_t phone, stage;
+  const char* reported;  // the device's version, when it answers at all
+  int cancelled;         // the dialog the user cancels, or 0
+  Outcome outcome;
+  std::vector<int> shown;
+};
+
+class SequenceEnds : public Sequence, public ::testing::WithParamInterface<EarlyEnd> {};
+
+TEST_P(SequenceEnds, BeforeTheListenerStarts) {
+  const EarlyEnd& c = GetParam();
+  phone_variant_ = c.phone;
+  reported_version = c.reported ? c.reported : "";
+  if (!c.reported) status_reply = 0;
+  if (c.cancelled) fake_->on_show(c.cancelled, [](test::FakeToolkit& f, Window w) { f.click(w, IDCANCEL); });
+  start(c.stage);
   finish();
   EXPECT_TRUE(returned_);
-  EXPECT_EQ(outcome_, Outcome::declined);
-  EXPECT_EQ(fake_->shown_templates(), std::vector<int>{IDD_WARNING});
-
-  fake_->on_show(IDD_WARNING, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
-  fake_->on_show(IDD_ADDRESS, [](test::FakeToolkit& f, Window w) { f.click(w, IDCANCEL); });
-  start(1);
-  finish();
-  EXPECT_EQ(outcome_, Outcome::declined);
-  EXPECT_TRUE(recorded_requests().empty());
-}
-
-TEST_F(Sequence, PhoneVariantAsksWithTheirAddressDialog) {
-  phone_variant_ = 1;
-  fake_->on_show(IDD_ADDRESS_PHONE, [](test::FakeToolkit& f, Window w) { f.click(w, IDCANCEL); });
-  start(1);
-  finish();
-  EXPECT_EQ(fake_->shown_templates(), (std::vector<int>{IDD_WARNING, IDD_ADDRESS_PHONE}));
-}
-
-TEST_F(Sequence, NoReplyToTheStatusRequestIsReported) {
-  status_reply = 0;
-  start(1);
-  finish();
-  EXPECT_EQ(outcome_, Outcome::no_response);
+  EXPECT_EQ(outcome_, c.outcome);
+  EXPECT_EQ(fake_->shown_templates(), c.shown);
+  const bool addressed = c.shown.size() > 2 || c.cancelled == 0;  // the status request went out
+  EXPECT_EQ(recorded_requests(), std::vector<std::string>(addressed ? 1 : 0, "/admin/advanced"));
   EXPECT_EQ(listener_starts, 0);
 }
 
-TEST_F(Sequence, DecliningTheConfirmationIsAUserAbort) {
-  fake_->on_show(IDD_CONFIRM, [](test::FakeToolkit& f, Window w) { f.click(w, IDCANCEL); });
-  start(1);
-  finish();
-  EXPECT_EQ(outcome_, Outcome::user_abort);
-  EXPECT_EQ(listener_starts, 0);
-  EXPECT_EQ(recorded_requests(), std::vector<std::string>{"/admin/advanced"});
-}
+constexpr int W = IDD_WARNING, A = IDD_ADDRESS, P = IDD_ADDRESS_PHONE, C = IDD_CONFIRM,
+              T = IDD_CONFIRM_TRANSITION;
+INSTANTIATE_TEST_SUITE_P(
+    Runs, SequenceEnds,
+    ::testing::Values(EarlyEnd{"CancelOnTheWarning", 0, 1, "3.0.0", W, Outcome::declined, {W}},
+                      EarlyEnd{"CancelOnTheAddress", 0, 1, "3.0.0", A, Outcome::declined, {W, A}},
+                      EarlyEnd{"PhoneAddress", 1, 1, "3.0.0", P, Outcome::declined, {W, P}},
+                      EarlyEnd{"NoReplyToTheStatusRequest", 0, 1, nullptr, 0, Outcome::no_response, {W, A}},
+                      EarlyEnd{"ConfirmationDeclined", 0, 1, "3.0.0", C, Outcome::user_abort, {W, A, C}},
+                      // The device's version picks the confirmation of the stage to come.
+                      EarlyEnd{"TransitionVersion", 0, 0, "3.0.5", C, Outcome::user_abort, {W, A, C}},
+                      EarlyEnd{"OlderVersion", 0, 0, "3.1", T, Outcome::user_abort, {W, A, T}},
+                      EarlyEnd{"NonTargetBuild", 0, 0, "9.9.9(NT", T, Outcome::user_abort, {W, A, T}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Sequence, TargetStageSendsOneUpgradeRequestAndWaits) {
   fake_->on_show(IDD_CONFIRM, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
@@ -243,26 +245,6 @@ INSTANTIATE_TEST_SUITE_P(Phases, SequenceInterrupt,
                                            std::pair{Interrupt::during_status_request, Outcome::user_abort},
                                            std::pair{Interrupt::while_the_listener_binds,
                                                      Outcome::user_abort}));
-
-TEST_F(Sequence, StageDecisionPicksTheConfirmDialog) {
-  struct Case {
-    const char* version;
-    int dialog;
-  } cases[] = {{"3.0.5", IDD_CONFIRM}, {"3.1", IDD_CONFIRM_TRANSITION}, {"9.9.9(NT", IDD_CONFIRM_TRANSITION}};
-  for (const Case& c : cases) {
-    reported_version = c.version;
-    fake_->on_show(c.dialog, [](test::FakeToolkit& f, Window w) { f.click(w, IDCANCEL); });
-    start(0);
-    finish();
-    EXPECT_EQ(fake_->shown_templates().back(), c.dialog) << c.version;
-  }
-}
-
-}  // namespace
-}  // namespace qor
-
-namespace qor {
-namespace {
 
 // What the user is told for each way a run can end: the system's texts, its caption, and nothing for
 // the endings that are not failures.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "base/process.h"
+#include "base/trace.h"
 
 namespace qor::test {
 
@@ -39,9 +40,12 @@ Window FakeToolkit::wait_for(int template_id, int nth, std::chrono::milliseconds
   return found;
 }
 
-bool FakeToolkit::wait_for_message_box(std::size_t count, std::chrono::milliseconds timeout) {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] { return boxes_.size() >= count; });
+void FakeToolkit::cancel_until(const std::function<bool()>& ended) {
+  for (int i = 0; i < 500 && !ended(); ++i) {
+    for (const WindowSnapshot& w : manager_.open_windows())
+      click(w.window, IDCANCEL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 WindowSnapshot FakeToolkit::last_state(Window w) const {
@@ -176,6 +180,29 @@ bool ExitTrap::wait(std::chrono::milliseconds timeout) const {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return true;
+}
+
+namespace {
+std::mutex trace_mutex;
+std::vector<std::string> trace_lines;
+}  // namespace
+
+TraceRecorder::TraceRecorder() {
+  std::lock_guard lock(trace_mutex);
+  trace_lines.clear();
+  set_trace_sink([](const char* line) {
+    std::lock_guard lock(trace_mutex);
+    trace_lines.emplace_back(line);
+  });
+}
+
+TraceRecorder::~TraceRecorder() {
+  set_trace_sink(nullptr);
+}
+
+std::vector<std::string> TraceRecorder::lines() {
+  std::lock_guard lock(trace_mutex);
+  return trace_lines;
 }
 
 }  // namespace qor::test

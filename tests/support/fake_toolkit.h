@@ -42,7 +42,9 @@ class FakeToolkit : public DialogView {
 
   // The nth (0-based) showing of a dialog of this template, waiting for it up to `timeout`.
   Window wait_for(int template_id, int nth = 0, std::chrono::milliseconds timeout = std::chrono::seconds(10));
-  bool wait_for_message_box(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // The clean-up of a test that failed half-way and left a thread of the core in a window: Cancel in
+  // every open window, as a user's would end it, until `ended` (or 10 s have passed).
+  void cancel_until(const std::function<bool()>& ended);
 
   std::optional<WindowSnapshot> snapshot(Window w) const { return manager_.snapshot(w); }
   // The last state a window had, also after it was destroyed.
@@ -99,6 +101,14 @@ class ExitTrap {
   bool ended() const;
   int code() const;
   bool wait(std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+};
+
+// Records the trace lines from construction on, for the life of the object.
+class TraceRecorder {
+ public:
+  TraceRecorder();
+  ~TraceRecorder();
+  static std::vector<std::string> lines();
 };
 
 }  // namespace qor::test

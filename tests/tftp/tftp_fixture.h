@@ -1,4 +1,4 @@
-// What the transport tests share: the trace lines of a test, the junk hostile peers throw, and a transfer
+// What the transport tests share: the junk hostile peers throw, and a transfer
 // or a listener's wait run from a loopback socket of its own on a thread of its own.
 #pragma once
 
@@ -9,14 +9,12 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/process.h"
 #include "base/run.h"
-#include "base/trace.h"
 #include "net/socket.h"
 #include "tests/support/fake_toolkit.h"
 #include "tests/tftp/tftp_test_peer.h"
@@ -28,25 +26,6 @@ namespace qor::test {
 inline constexpr std::uint32_t LOOPBACK = 0x7F000001;
 inline constexpr const char* NAME = "/qor1a2b.bi1";
 inline constexpr std::size_t HUGE_DATAGRAM = 16384;  // a burst of junk stays well inside a socket buffer
-
-// The trace lines of the test, from the recorder's construction on.
-inline std::mutex trace_mutex;
-inline std::vector<std::string> trace_lines;
-struct TraceRecorder {
-  TraceRecorder() {
-    std::lock_guard lock(trace_mutex);
-    trace_lines.clear();
-    set_trace_sink([](const char* line) {
-      std::lock_guard lock(trace_mutex);
-      trace_lines.emplace_back(line);
-    });
-  }
-  ~TraceRecorder() { set_trace_sink(nullptr); }
-  static std::vector<std::string> get() {
-    std::lock_guard lock(trace_mutex);
-    return trace_lines;
-  }
-};
 
 inline Bytes ack_of(unsigned block, std::size_t size = 4) {
   Bytes b(size, 0xEE);
@@ -115,11 +94,7 @@ class TransportTest : public ::testing::Test {
 
   // A test that failed half-way may leave the thread waiting: Cancel ends it, as a user's would.
   void TearDown() override {
-    for (int i = 0; i < 500 && worker_.joinable() && !done_; ++i) {
-      for (const WindowSnapshot& w : fake_->manager().open_windows())
-        fake_->click(w.window, IDCANCEL);
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    fake_->cancel_until([this] { return !worker_.joinable() || done_; });
     if (worker_.joinable()) worker_.join();
   }
 

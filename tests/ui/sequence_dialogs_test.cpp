@@ -148,12 +148,5 @@ INSTANTIATE_TEST_SUITE_P(All, DialogCentre,
                                            CentreCase{IDD_SUCCESS, success_dialog_proc},
                                            CentreCase{IDD_ADDRESS, address_dialog_proc}));
 
-TEST(CentredOrigin, FloorsHalfTheDifferenceAndGoesNegativeWhenWider) {
-  EXPECT_EQ(centered_origin(1024, 0, 300), 362);
-  EXPECT_EQ(centered_origin(1024, 500, 800), 362);  // only the extent counts
-  EXPECT_EQ(centered_origin(1024, 0, 1124), -50);   // overhangs both sides by 50
-  EXPECT_EQ(centered_origin(1024, 0, 1125), -51);   // floor, not truncation towards zero
-}
-
 }  // namespace
 }  // namespace qor::test
