@@ -55,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
                       EndCase{IDD_SUCCESS, success_dialog_proc, {1}, 1},
                       EndCase{IDD_SUCCESS, success_dialog_proc, {2}, 0}));
 
-TEST_F(SequenceDialogs, WarningShowsItsTextWithFocusOnTheDefaultCancel) {
+TEST_F(SequenceDialogs, WarningShowsItsTextWithItsLineBreaksAndFocusOnTheDefaultCancel) {
   run(IDD_WARNING, warning_dialog_proc, {2});
   EXPECT_EQ(state().title, "QOR-4710 Firmware Upgrade");
   EXPECT_EQ(state().focus, IDCANCEL);
@@ -63,10 +63,6 @@ TEST_F(SequenceDialogs, WarningShowsItsTextWithFocusOnTheDefaultCancel) {
   for (const ControlTemplate& c : find_dialog_template(IDD_WARNING)->controls) {
     EXPECT_EQ((c.flags & CF_DEFAULT) != 0, c.id == IDCANCEL) << c.id;
   }
-}
-
-TEST_F(SequenceDialogs, WarningTextKeepsItsHardLineBreaks) {
-  run(IDD_WARNING, warning_dialog_proc, {2});
   EXPECT_EQ(
       text(warning_ids::TEXT),
       "WARNING: Forcing a firmware upgrade on your QOR\r\nwithout prior approval from your service "
