@@ -81,10 +81,7 @@ class Sequence : public ::testing::Test {
     });
   }
   void TearDown() override {
-    if (runner_.joinable()) {
-      end_run();
-      runner_.join();
-    }
+    if (!runner_.done()) end_run();  // a sequence that only waits for the run's end
   }
 
   // Runs the sequence on a thread of its own, as the GUI front end does, with a fresh run record.
@@ -95,20 +92,14 @@ class Sequence : public ::testing::Test {
     std::strcpy(reinterpret_cast<char*>(run_->transition_image.header) + IMAGE_VERSION_OFFSET, "3.0.5");
     run_->phone_variant = phone_variant_;
     run_->upgrade_stage.store(stage);
-    runner_ = std::thread([this] {
-      try {
-        outcome_ = run_upgrade_sequence(*run_, recorders);
-        returned_ = true;
-      } catch (const ProcessExit&) {
-      }
-    });
+    runner_.start([this] { return run_upgrade_sequence(*run_, recorders); });
   }
   std::string tftp_filename() const {
     char name[128];
     run_->tftp_filename.get(name, sizeof name);
     return name;
   }
-  void finish() { runner_.join(); }
+  Outcome finish() { return runner_.finish(); }
   // Ends the run as the listener thread would, from a thread of its own.
   void end_run() {
     std::thread([] {
@@ -130,9 +121,7 @@ class Sequence : public ::testing::Test {
   test::ExitTrap trap_;
   std::unique_ptr<UpgradeRun> run_;
   std::int32_t phone_variant_ = 0;
-  std::thread runner_;
-  std::atomic<bool> returned_{false};
-  Outcome outcome_ = Outcome::none;
+  test::CoreThread runner_{*fake_};
 };
 
 // Runs that end before the listener starts: the sequence returns, and only what came before is sent.
@@ -154,9 +143,8 @@ TEST_P(SequenceEnds, BeforeTheListenerStarts) {
   if (!c.reported) status_reply = 0;
   if (c.cancelled) fake_->on_show(c.cancelled, [](test::FakeToolkit& f, Window w) { f.click(w, IDCANCEL); });
   start(c.stage);
-  finish();
-  EXPECT_TRUE(returned_);
-  EXPECT_EQ(outcome_, c.outcome);
+  EXPECT_EQ(finish(), c.outcome);
+  EXPECT_FALSE(runner_.ended());
   EXPECT_EQ(fake_->shown_templates(), c.shown);
   const bool addressed = c.shown.size() > 2 || c.cancelled == 0;  // the status request went out
   EXPECT_EQ(recorded_requests(), std::vector<std::string>(addressed ? 1 : 0, "/admin/advanced"));
@@ -188,10 +176,10 @@ TEST_F(Sequence, TargetStageSendsOneUpgradeRequestAndWaits) {
   EXPECT_EQ(sent[1], "/admin/upgrade?tftp://127.0.0.1:70" + tftp_filename());
   EXPECT_EQ(listener_starts, 1);
   EXPECT_EQ(fake_->shown_templates(), (std::vector<int>{IDD_WARNING, IDD_ADDRESS, IDD_CONFIRM}));
-  EXPECT_FALSE(returned_);  // the main thread only waits now
+  EXPECT_FALSE(runner_.done());  // the main thread only waits now
   end_run();
   finish();
-  EXPECT_FALSE(returned_);
+  EXPECT_TRUE(runner_.ended());
 }
 
 TEST_F(Sequence, OldDeviceGetsTheTransitionImageFirst) {
@@ -236,8 +224,8 @@ TEST_P(SequenceInterrupt, IsNeverLost) {
     ASSERT_TRUE(trap_.wait());  // the listener's thread reports and ends the run
     EXPECT_EQ(fake_->message_boxes().back().text, "Upgrade Failed: User Abort");
   }
-  finish();
-  EXPECT_EQ(returned_ ? outcome_ : run_->outcome.load(), outcome);
+  const Outcome returned = finish();
+  EXPECT_EQ(runner_.ended() ? run_->outcome.load() : returned, outcome);
 }
 
 INSTANTIATE_TEST_SUITE_P(Phases, SequenceInterrupt,

@@ -91,29 +91,16 @@ class Session : public Serve {
     listener_.port = local_port(listener_.sock.get());
   }
 
-  void TearDown() override {
-    fake_->cancel_until([this] { return !worker_.joinable() || done_.load(); });
-    if (worker_.joinable()) worker_.join();
-  }
-
   void start(TftpTestPeer& device) {
     device.aim(LOOPBACK, listener_.port);
     const TftpRequester requester{device.address(), device.port()};
-    worker_ = std::thread([this, requester] {
-      outcome_ = run_tftp_session(run_, listener_, requester);
-      done_ = true;
-    });
+    worker_.start([this, requester] { return run_tftp_session(run_, listener_, requester); });
   }
 
-  Outcome finish() {
-    worker_.join();
-    return outcome_;
-  }
+  Outcome finish() { return worker_.finish(); }
 
   TftpListener listener_{};
-  std::thread worker_;
-  Outcome outcome_ = Outcome::none;
-  std::atomic<bool> done_{false};
+  test::CoreThread worker_{*fake_};
 };
 
 class SessionStage : public Session, public ::testing::WithParamInterface<bool> {};

@@ -143,6 +143,27 @@ ScopedFakeToolkit::~ScopedFakeToolkit() {
       << "(dialog, control) pairs used but not in the template";
 }
 
+void CoreThread::end() {
+  fake_.cancel_until([this] { return !thread_.joinable() || done_; });
+  if (thread_.joinable()) thread_.join();
+}
+
+void CoreThread::start(std::function<Outcome()> body) {
+  thread_ = std::thread([this, body = std::move(body)] {
+    try {
+      outcome_ = body();
+    } catch (const ProcessExit&) {
+      ended_ = true;
+    }
+    done_ = true;
+  });
+}
+
+Outcome CoreThread::finish() {
+  thread_.join();
+  return outcome_;
+}
+
 namespace {
 std::atomic<bool> trap_ended{false};
 std::atomic<int> trap_code{-1};

@@ -2,14 +2,17 @@
 // test act as the user, from any thread.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "base/outcome.h"
 #include "ui/dialog_manager.h"
 
 namespace qor::test {
@@ -90,6 +93,26 @@ class ScopedFakeToolkit {
 
  private:
   FakeToolkit fake_;
+};
+
+// A thread of the core that a test starts and waits for.
+class CoreThread {
+ public:
+  explicit CoreThread(FakeToolkit& fake) : fake_(fake) {}
+  ~CoreThread() { end(); }
+  void start(std::function<Outcome()> body);
+  Outcome finish();  // joins
+  // A test that failed half-way may leave the thread in a window: Cancel, as a user would, then join.
+  void end();
+  bool done() const { return done_; }
+  bool ended() const { return ended_; }  // by end_process (ProcessExit)
+
+ private:
+  FakeToolkit& fake_;
+  std::thread thread_;
+  Outcome outcome_ = Outcome::none;
+  std::atomic<bool> done_{false};
+  std::atomic<bool> ended_{false};
 };
 
 // Replaces end_process for the life of the object: the thread that ends the process throws ProcessExit

@@ -92,32 +92,13 @@ class TransportTest : public ::testing::Test {
     peer_.aim(LOOPBACK, port_);
   }
 
-  // A test that failed half-way may leave the thread waiting: Cancel ends it, as a user's would.
-  void TearDown() override {
-    fake_->cancel_until([this] { return !worker_.joinable() || done_; });
-    if (worker_.joinable()) worker_.join();
-  }
-
-  void run_worker(std::function<Outcome()> body) {
-    worker_ = std::thread([this, body = std::move(body)] {
-      try {
-        outcome_ = body();
-      } catch (const ProcessExit&) {
-        ended_ = true;
-      }
-      done_ = true;
-    });
-  }
-
-  Outcome finish() {
-    worker_.join();
-    return outcome_;
-  }
+  void TearDown() override { worker_.end(); }  // before the sockets and images of subclasses go
+  Outcome finish() { return worker_.finish(); }
 
   // Calls `send` without pause until the thread is done (or 20 s have passed): a flood, not a burst.
   void flood(const std::function<void()>& send) {
     for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-         !done_ && std::chrono::steady_clock::now() < until;) {
+         !worker_.done() && std::chrono::steady_clock::now() < until;) {
       for (int i = 0; i < 50; ++i)
         send();
       std::this_thread::yield();
@@ -129,11 +110,8 @@ class TransportTest : public ::testing::Test {
   Timing timing_;
   Socket sock_;
   std::uint16_t port_ = 0;
-  TftpTestPeer peer_;  // the device
-  std::thread worker_;
-  Outcome outcome_ = Outcome::none;
-  std::atomic<bool> done_{false};
-  std::atomic<bool> ended_{false};  // the thread was ended by end_process
+  TftpTestPeer peer_;          // the device
+  CoreThread worker_{*fake_};  // waits, or transfers, on sock_ with timing_
 };
 
 // The lock-step transfer of `image_` to peer_, behind an upload window of the thread's own or none.
@@ -141,7 +119,7 @@ class TransferTest : public TransportTest {
  protected:
   void start(Bytes image, bool window = false) {
     image_ = std::move(image);
-    run_worker([this, window] {
+    worker_.start([this, window] {
       TftpSession session;
       init_tftp_session(session, sock_.get(), LOOPBACK, peer_.address(), peer_.port(),
                         static_cast<std::uint32_t>(image_.size()), timing_.max_intervals);
@@ -168,7 +146,7 @@ class WaitTest : public TransportTest {
   }
 
   void start(bool explain = true) {
-    run_worker([this, explain] {
+    worker_.start([this, explain] {
       return wait_for_read_request(listener_, filename_, explain, timing_, requester_);
     });
   }
