@@ -31,14 +31,6 @@ namespace qor::qt::test {
 
 namespace {
 
-QtDialog* visible_dialog(int template_id) {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    auto* d = qobject_cast<QtDialog*>(w);
-    if (d && d->isVisible() && d->objectName() == QStringLiteral("dialog_%1").arg(template_id)) return d;
-  }
-  return nullptr;
-}
-
 bool any_window_visible() {
   const QWidgetList windows = QApplication::topLevelWidgets();
   return std::any_of(windows.begin(), windows.end(), [](QWidget* w) { return w->isVisible(); });
@@ -143,7 +135,6 @@ class QtBackendTest : public QObject {
   void upgrade_start_runs_its_dialogs_through_qt();
 
  private:
-  QtDialog* wait_dialog(int template_id);
   std::unique_ptr<QtToolkit> gui_;
 };
 
@@ -168,12 +159,6 @@ void QtBackendTest::init() {
 void QtBackendTest::cleanupTestCase() {
   set_toolkit(nullptr);
   gui_.reset();
-}
-
-QtDialog* QtBackendTest::wait_dialog(int template_id) {
-  QtDialog* d = nullptr;
-  [&] { QTRY_VERIFY_WITH_TIMEOUT((d = visible_dialog(template_id)) != nullptr, 10000); }();
-  return d;
 }
 
 void QtBackendTest::address_typed_and_confirmed_from_another_thread() {

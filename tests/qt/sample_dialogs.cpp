@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QtTest>
 
 #include <chrono>
 #include <cstring>
@@ -157,6 +158,20 @@ UpgradeRun& sample_run() {
   }();
   (void)filled;
   return run;
+}
+
+QtDialog* visible_dialog(int template_id) {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    auto* d = qobject_cast<QtDialog*>(w);
+    if (d && d->isVisible() && d->objectName() == QStringLiteral("dialog_%1").arg(template_id)) return d;
+  }
+  return nullptr;
+}
+
+QtDialog* wait_dialog(int template_id, int timeout_ms) {
+  QtDialog* d = nullptr;
+  [&] { QTRY_VERIFY_WITH_TIMEOUT((d = visible_dialog(template_id)) != nullptr, timeout_ms); }();
+  return d;
 }
 
 std::vector<Window> open_sample_dialogs(QtToolkit& gui) {

@@ -15,18 +15,12 @@ class SequenceDialogs : public DialogTest {
  protected:
   // Runs a modal dialog whose user sends `commands` in turn, and returns its end value.
   std::intptr_t run(int template_id, DialogProc proc, std::vector<int> commands) {
-    fake_->on_show(template_id, [commands](FakeToolkit& fake, Window w) {
+    return dialog(template_id, proc, [commands](FakeToolkit& fake, Window w) {
       for (int id : commands)
         fake.click(w, id);
     });
-    std::intptr_t result = dialog(template_id, proc);
-    window_ = fake_->wait_for(template_id);
-    return result;
   }
-  WindowSnapshot state() { return fake_->last_state(window_); }
   std::string text(int id) { return state().controls[id].text; }
-
-  Window window_ = Window::none;
 };
 
 struct EndCase {
