@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -39,12 +40,7 @@ class HttpTest : public ::testing::Test {
 class RunnerTest : public HttpTest {
  protected:
   void SetUp() override { copy_text(run.device_address_text, sizeof run.device_address_text, "10.1.0.13"); }
-  int count_shown(int template_id) {
-    int n = 0;
-    for (int id : fake_->shown_templates())
-      n += id == template_id;
-    return n;
-  }
+  long count_shown(int template_id) { return std::ranges::count(fake_->shown_templates(), template_id); }
 
   ScopedFakeToolkit fake_;
 };

@@ -151,14 +151,10 @@ TEST_F(RequestRunner, EmptyPasswordNeverRepeatsQuietly) {
 class CancelWhileWaiting : public RunnerTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(CancelWhileWaiting, ReturnsTheAbortWithTheWindowGone) {
-  HttpReply reply;
+  HttpReply reply = GetParam() ? http_page(std::string(1 << 20, 'x')) : HttpReply{};
+  reply.chunk_size = 64;  // a trickle, when there is anything to send
+  reply.chunk_delay_ms = 5;
   reply.never_close = true;
-  if (GetParam()) {
-    reply = http_page(std::string(1 << 20, 'x'));
-    reply.chunk_size = 64;
-    reply.chunk_delay_ms = 5;
-    reply.never_close = true;
-  }
   HttpTestServer server;
   server.push(reply);
   std::thread canceller;
