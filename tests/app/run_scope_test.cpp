@@ -42,12 +42,7 @@ const SequenceOperations fakes{&answer, &start_helper};
 struct Device {
   explicit Device(const char* address) : scope(fake.manager()) {
     run.local_addresses[0] = run.local_address = 0x7F000001;
-    fake.on_show(IDD_WARNING, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
-    fake.on_show(IDD_ADDRESS, [address](test::FakeToolkit& f, Window w) {
-      f.type(w, address_ids::ADDRESS, address);
-      f.click(w, IDOK);
-    });
-    fake.on_show(IDD_CONFIRM, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
+    fake.agree_to_everything(address);
     thread = std::thread([this] {
       InRunScope in(&scope);
       try {

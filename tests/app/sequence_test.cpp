@@ -74,11 +74,7 @@ class Sequence : public ::testing::Test {
     reported_version = "3.0.0";
     transfer_during_trigger = false;
     interrupt_at = Interrupt::never;
-    fake_->on_show(IDD_WARNING, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
-    fake_->on_show(IDD_ADDRESS, [](test::FakeToolkit& f, Window w) {
-      f.type(w, 1000, "127.0.0.2");
-      f.click(w, IDOK);
-    });
+    fake_->agree_to_everything("127.0.0.2");
   }
   void TearDown() override {
     if (!runner_.done()) end_run();  // a sequence that only waits for the run's end
@@ -167,7 +163,6 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Sequence, TargetStageSendsOneUpgradeRequestAndWaits) {
-  fake_->on_show(IDD_CONFIRM, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
   start(1);
   ASSERT_TRUE(wait_requests(2));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -183,7 +178,6 @@ TEST_F(Sequence, TargetStageSendsOneUpgradeRequestAndWaits) {
 }
 
 TEST_F(Sequence, OldDeviceGetsTheTransitionImageFirst) {
-  fake_->on_show(IDD_CONFIRM_TRANSITION, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
   start(0);
   ASSERT_TRUE(wait_requests(2));
   EXPECT_NE(tftp_filename().find(".bi0"), std::string::npos);
@@ -200,7 +194,6 @@ TEST_F(Sequence, OldDeviceGetsTheTransitionImageFirst) {
 
 TEST_F(Sequence, SecondRequestIsSentEvenWhenTheFirstWasAnsweredAfterTheTransfer) {
   transfer_during_trigger = true;
-  fake_->on_show(IDD_CONFIRM_TRANSITION, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
   start(0);
   ASSERT_TRUE(wait_requests(3));
   auto sent = recorded_requests();
@@ -216,7 +209,6 @@ TEST_P(SequenceInterrupt, IsNeverLost) {
   const auto [when, outcome] = GetParam();
   if (when == Interrupt::while_the_listener_binds && !test::low_ports_allowed())
     GTEST_SKIP() << "the listener's port 69 needs privilege";
-  fake_->on_show(IDD_CONFIRM, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
   interrupt_at = when;
   if (when == Interrupt::before_the_first_window) interrupt();
   start(1);

@@ -7,6 +7,7 @@
 
 #include "base/process.h"
 #include "base/trace.h"
+#include "ui/control_ids.h"
 
 namespace qor::test {
 
@@ -17,6 +18,15 @@ FakeToolkit::~FakeToolkit() = default;
 void FakeToolkit::on_show(int template_id, Action action) {
   std::lock_guard lock(mutex_);
   actions_[template_id] = std::move(action);
+}
+
+void FakeToolkit::agree_to_everything(const std::string& address) {
+  for (int id : {IDD_WARNING, IDD_CONFIRM, IDD_CONFIRM_TRANSITION, IDD_SUCCESS})
+    on_show(id, [](FakeToolkit& f, Window w) { f.click(w, IDOK); });
+  on_show(IDD_ADDRESS, [address](FakeToolkit& f, Window w) {
+    f.type(w, address_ids::ADDRESS, address);
+    f.click(w, IDOK);
+  });
 }
 
 void FakeToolkit::on_message_box(std::function<void(const MessageBoxCall&)> hook) {

@@ -36,6 +36,9 @@ class FakeToolkit : public DialogView {
   // Scripted user: runs `action` on the owner thread each time a dialog of this template has been shown
   // (after its procedure handled MSG_INITDIALOG). Actions usually queue a click.
   void on_show(int template_id, Action action);
+  // The user who agrees to everything: OK in the warning, the confirmations and the success window, and
+  // `address` typed into the address dialog and confirmed.
+  void agree_to_everything(const std::string& address);
   // Runs when a message box appears, on the thread that asked for it, before it "closes" with IDOK.
   void on_message_box(std::function<void(const MessageBoxCall&)> hook);
 
