@@ -70,12 +70,6 @@ struct Device {
   std::thread thread;
 };
 
-bool eventually(const std::function<bool()>& condition) {
-  for (int i = 0; i < 500 && !condition(); ++i)
-    std::this_thread::sleep_for(10ms);
-  return condition();
-}
-
 TEST(RunScope, EndingOneRunEndsItsThreadsAlone) {
   test::ScopedFakeToolkit process_toolkit;  // must stay untouched: every window belongs to a device
   helpers_left = 0;
@@ -86,7 +80,7 @@ TEST(RunScope, EndingOneRunEndsItsThreadsAlone) {
   a->finish(Outcome::version_not_matching);
   a->thread.join();
   EXPECT_TRUE(a->left_by_run_exit);
-  EXPECT_TRUE(eventually([] { return helpers_left == 1; }));
+  EXPECT_TRUE(test::eventually([] { return helpers_left == 1; }));
   EXPECT_EQ(a->run.outcome.load(), Outcome::version_not_matching);
   ASSERT_EQ(a->fake.message_boxes().size(), 1u);
   EXPECT_EQ(a->fake.message_boxes()[0].text, "Upgrade Failed: Version not matching");
@@ -109,7 +103,7 @@ TEST(RunScope, EndingOneRunEndsItsThreadsAlone) {
   b->finish(Outcome::upgraded);
   b->thread.join();
   EXPECT_TRUE(b->left_by_run_exit);
-  EXPECT_TRUE(eventually([] { return helpers_left == 2; }));
+  EXPECT_TRUE(test::eventually([] { return helpers_left == 2; }));
   EXPECT_EQ(b->run.outcome.load(), Outcome::upgraded);
 
   const std::vector<int> sequence{IDD_WARNING, IDD_ADDRESS, IDD_CONFIRM};

@@ -106,11 +106,7 @@ class Sequence : public ::testing::Test {
     }).join();
   }
   bool wait_requests(std::size_t n) {
-    for (int i = 0; i < 2000; ++i) {
-      if (recorded_requests().size() >= n) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
+    return test::eventually([n] { return recorded_requests().size() >= n; });
   }
 
   test::ScopedFakeToolkit fake_;

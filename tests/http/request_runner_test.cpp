@@ -18,14 +18,6 @@ namespace {
 
 using RequestRunner = RunnerTest;
 
-// Polls `flag` until it is set or the time is up.
-bool becomes_true(const std::atomic<bool>& flag, std::chrono::milliseconds timeout) {
-  auto until = std::chrono::steady_clock::now() + timeout;
-  while (!flag.load() && std::chrono::steady_clock::now() < until)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  return flag.load();
-}
-
 TEST_F(RequestRunner, PlainPageTakesOneAttemptInTheConnectingWindow) {
   HttpTestServer server;
   HttpReply reply = http_page(status_page());
@@ -254,7 +246,7 @@ TEST_F(RequestRunner, SilentDeviceDoesNotDelayAnotherRequestOfTheRun) {
     second = run_device_request(run, job_for(answering.port()), second_info);
     second_done.store(true);
   });
-  EXPECT_TRUE(becomes_true(second_done, std::chrono::seconds(5)));
+  EXPECT_TRUE(eventually([&] { return second_done.load(); }));
   EXPECT_FALSE(first_done.load());
   silent.release();
   a.join();

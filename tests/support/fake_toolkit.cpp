@@ -205,8 +205,11 @@ int ExitTrap::code() const {
 }
 
 bool ExitTrap::wait(std::chrono::milliseconds timeout) const {
-  auto until = std::chrono::steady_clock::now() + timeout;
-  while (!trap_ended.load()) {
+  return eventually([] { return trap_ended.load(); }, timeout);
+}
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  for (auto until = std::chrono::steady_clock::now() + timeout; !condition();) {
     if (std::chrono::steady_clock::now() > until) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }

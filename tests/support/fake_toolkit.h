@@ -86,6 +86,10 @@ class FakeToolkit : public DialogView {
   std::vector<std::string> events_;
 };
 
+// Polls `condition` until it holds (true) or the time is up (false).
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
 // Installs a FakeToolkit as the process toolkit for the life of the object.
 class ScopedFakeToolkit {
  public:

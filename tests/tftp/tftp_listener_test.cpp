@@ -164,8 +164,7 @@ TEST_F(Wait, EndsWhenAnotherThreadEndsTheRun) {
   start();
   fake_->wait_for(IDD_WAITING);
   EXPECT_THROW(end_process(0), ProcessExit);
-  for (int i = 0; i < 500 && !worker_.done(); ++i)
-    std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(test::eventually([this] { return worker_.done(); }));
   EXPECT_TRUE(worker_.ended());
 }
 
