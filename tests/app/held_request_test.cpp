@@ -66,13 +66,7 @@ TEST_P(HeldUpgradeRequest, VerificationIsNotDelayed) {
 
   test::ScopedFakeToolkit fake;
   test::ExitTrap trap;
-  fake->on_show(IDD_WARNING, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
-  fake->on_show(IDD_ADDRESS, [&](test::FakeToolkit& f, Window w) {
-    f.type(w, address_ids::ADDRESS, device_text);
-    f.click(w, IDOK);
-  });
-  fake->on_show(IDD_CONFIRM, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
-  fake->on_show(IDD_SUCCESS, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
+  fake->agree_to_everything(device_text);
   std::thread sequence([&] {
     try {
       run_upgrade_sequence(*run);

@@ -42,12 +42,7 @@ const SequenceOperations fakes{&answer, &start_helper};
 struct Device {
   explicit Device(const char* address) : scope(fake.manager()) {
     run.local_addresses[0] = run.local_address = 0x7F000001;
-    fake.on_show(IDD_WARNING, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
-    fake.on_show(IDD_ADDRESS, [address](test::FakeToolkit& f, Window w) {
-      f.type(w, address_ids::ADDRESS, address);
-      f.click(w, IDOK);
-    });
-    fake.on_show(IDD_CONFIRM, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
+    fake.agree_to_everything(address);
     thread = std::thread([this] {
       InRunScope in(&scope);
       try {
@@ -75,12 +70,6 @@ struct Device {
   std::thread thread;
 };
 
-bool eventually(const std::function<bool()>& condition) {
-  for (int i = 0; i < 500 && !condition(); ++i)
-    std::this_thread::sleep_for(10ms);
-  return condition();
-}
-
 TEST(RunScope, EndingOneRunEndsItsThreadsAlone) {
   test::ScopedFakeToolkit process_toolkit;  // must stay untouched: every window belongs to a device
   helpers_left = 0;
@@ -91,7 +80,7 @@ TEST(RunScope, EndingOneRunEndsItsThreadsAlone) {
   a->finish(Outcome::version_not_matching);
   a->thread.join();
   EXPECT_TRUE(a->left_by_run_exit);
-  EXPECT_TRUE(eventually([] { return helpers_left == 1; }));
+  EXPECT_TRUE(test::eventually([] { return helpers_left == 1; }));
   EXPECT_EQ(a->run.outcome.load(), Outcome::version_not_matching);
   ASSERT_EQ(a->fake.message_boxes().size(), 1u);
   EXPECT_EQ(a->fake.message_boxes()[0].text, "Upgrade Failed: Version not matching");
@@ -114,7 +103,7 @@ TEST(RunScope, EndingOneRunEndsItsThreadsAlone) {
   b->finish(Outcome::upgraded);
   b->thread.join();
   EXPECT_TRUE(b->left_by_run_exit);
-  EXPECT_TRUE(eventually([] { return helpers_left == 2; }));
+  EXPECT_TRUE(test::eventually([] { return helpers_left == 2; }));
   EXPECT_EQ(b->run.outcome.load(), Outcome::upgraded);
 
   const std::vector<int> sequence{IDD_WARNING, IDD_ADDRESS, IDD_CONFIRM};

@@ -74,17 +74,10 @@ class Sequence : public ::testing::Test {
     reported_version = "3.0.0";
     transfer_during_trigger = false;
     interrupt_at = Interrupt::never;
-    fake_->on_show(IDD_WARNING, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
-    fake_->on_show(IDD_ADDRESS, [](test::FakeToolkit& f, Window w) {
-      f.type(w, 1000, "127.0.0.2");
-      f.click(w, IDOK);
-    });
+    fake_->agree_to_everything("127.0.0.2");
   }
   void TearDown() override {
-    if (runner_.joinable()) {
-      end_run();
-      runner_.join();
-    }
+    if (!runner_.done()) end_run();  // a sequence that only waits for the run's end
   }
 
   // Runs the sequence on a thread of its own, as the GUI front end does, with a fresh run record.
@@ -95,20 +88,14 @@ class Sequence : public ::testing::Test {
     std::strcpy(reinterpret_cast<char*>(run_->transition_image.header) + IMAGE_VERSION_OFFSET, "3.0.5");
     run_->phone_variant = phone_variant_;
     run_->upgrade_stage.store(stage);
-    runner_ = std::thread([this] {
-      try {
-        outcome_ = run_upgrade_sequence(*run_, recorders);
-        returned_ = true;
-      } catch (const ProcessExit&) {
-      }
-    });
+    runner_.start([this] { return run_upgrade_sequence(*run_, recorders); });
   }
   std::string tftp_filename() const {
     char name[128];
     run_->tftp_filename.get(name, sizeof name);
     return name;
   }
-  void finish() { runner_.join(); }
+  Outcome finish() { return runner_.finish(); }
   // Ends the run as the listener thread would, from a thread of its own.
   void end_run() {
     std::thread([] {
@@ -119,65 +106,59 @@ class Sequence : public ::testing::Test {
     }).join();
   }
   bool wait_requests(std::size_t n) {
-    for (int i = 0; i < 2000; ++i) {
-      if (recorded_requests().size() >= n) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
+    return test::eventually([n] { return recorded_requests().size() >= n; });
   }
 
   test::ScopedFakeToolkit fake_;
   test::ExitTrap trap_;
   std::unique_ptr<UpgradeRun> run_;
   std::int32_t phone_variant_ = 0;
-  std::thread runner_;
-  std::atomic<bool> returned_{false};
-  Outcome outcome_ = Outcome::none;
+  test::CoreThread runner_{*fake_};
 };
 
-TEST_F(Sequence, CancelOnWarningOrAddressEndsSilently) {
-  fake_->on_show(IDD_WARNING, [](test::FakeToolkit& f, Window w) { f.click(w, IDCANCEL); });
-  start(1);
-  finish();
-  EXPECT_TRUE(returned_);
-  EXPECT_EQ(outcome_, Outcome::declined);
-  EXPECT_EQ(fake_->shown_templates(), std::vector<int>{IDD_WARNING});
+// Runs that end before the listener starts: the sequence returns, and only what came before is sent.
+struct EarlyEnd {
+  const char* name;
+  std::int32_t phone, stage;
+  const char* reported;  // the device's version, when it answers at all
+  int cancelled;         // the dialog the user cancels, or 0
+  Outcome outcome;
+  std::vector<int> shown;
+};
 
-  fake_->on_show(IDD_WARNING, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
-  fake_->on_show(IDD_ADDRESS, [](test::FakeToolkit& f, Window w) { f.click(w, IDCANCEL); });
-  start(1);
-  finish();
-  EXPECT_EQ(outcome_, Outcome::declined);
-  EXPECT_TRUE(recorded_requests().empty());
-}
+class SequenceEnds : public Sequence, public ::testing::WithParamInterface<EarlyEnd> {};
 
-TEST_F(Sequence, PhoneVariantAsksWithTheirAddressDialog) {
-  phone_variant_ = 1;
-  fake_->on_show(IDD_ADDRESS_PHONE, [](test::FakeToolkit& f, Window w) { f.click(w, IDCANCEL); });
-  start(1);
-  finish();
-  EXPECT_EQ(fake_->shown_templates(), (std::vector<int>{IDD_WARNING, IDD_ADDRESS_PHONE}));
-}
-
-TEST_F(Sequence, NoReplyToTheStatusRequestIsReported) {
-  status_reply = 0;
-  start(1);
-  finish();
-  EXPECT_EQ(outcome_, Outcome::no_response);
+TEST_P(SequenceEnds, BeforeTheListenerStarts) {
+  const EarlyEnd& c = GetParam();
+  phone_variant_ = c.phone;
+  reported_version = c.reported ? c.reported : "";
+  if (!c.reported) status_reply = 0;
+  if (c.cancelled) fake_->on_show(c.cancelled, [](test::FakeToolkit& f, Window w) { f.click(w, IDCANCEL); });
+  start(c.stage);
+  EXPECT_EQ(finish(), c.outcome);
+  EXPECT_FALSE(runner_.ended());
+  EXPECT_EQ(fake_->shown_templates(), c.shown);
+  const bool addressed = c.shown.size() > 2 || c.cancelled == 0;  // the status request went out
+  EXPECT_EQ(recorded_requests(), std::vector<std::string>(addressed ? 1 : 0, "/admin/advanced"));
   EXPECT_EQ(listener_starts, 0);
 }
 
-TEST_F(Sequence, DecliningTheConfirmationIsAUserAbort) {
-  fake_->on_show(IDD_CONFIRM, [](test::FakeToolkit& f, Window w) { f.click(w, IDCANCEL); });
-  start(1);
-  finish();
-  EXPECT_EQ(outcome_, Outcome::user_abort);
-  EXPECT_EQ(listener_starts, 0);
-  EXPECT_EQ(recorded_requests(), std::vector<std::string>{"/admin/advanced"});
-}
+constexpr int W = IDD_WARNING, A = IDD_ADDRESS, P = IDD_ADDRESS_PHONE, C = IDD_CONFIRM,
+              T = IDD_CONFIRM_TRANSITION;
+INSTANTIATE_TEST_SUITE_P(
+    Runs, SequenceEnds,
+    ::testing::Values(EarlyEnd{"CancelOnTheWarning", 0, 1, "3.0.0", W, Outcome::declined, {W}},
+                      EarlyEnd{"CancelOnTheAddress", 0, 1, "3.0.0", A, Outcome::declined, {W, A}},
+                      EarlyEnd{"PhoneAddress", 1, 1, "3.0.0", P, Outcome::declined, {W, P}},
+                      EarlyEnd{"NoReplyToTheStatusRequest", 0, 1, nullptr, 0, Outcome::no_response, {W, A}},
+                      EarlyEnd{"ConfirmationDeclined", 0, 1, "3.0.0", C, Outcome::user_abort, {W, A, C}},
+                      // The device's version picks the confirmation of the stage to come.
+                      EarlyEnd{"TransitionVersion", 0, 0, "3.0.5", C, Outcome::user_abort, {W, A, C}},
+                      EarlyEnd{"OlderVersion", 0, 0, "3.1", T, Outcome::user_abort, {W, A, T}},
+                      EarlyEnd{"NonTargetBuild", 0, 0, "9.9.9(NT", T, Outcome::user_abort, {W, A, T}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Sequence, TargetStageSendsOneUpgradeRequestAndWaits) {
-  fake_->on_show(IDD_CONFIRM, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
   start(1);
   ASSERT_TRUE(wait_requests(2));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -186,14 +167,13 @@ TEST_F(Sequence, TargetStageSendsOneUpgradeRequestAndWaits) {
   EXPECT_EQ(sent[1], "/admin/upgrade?tftp://127.0.0.1:70" + tftp_filename());
   EXPECT_EQ(listener_starts, 1);
   EXPECT_EQ(fake_->shown_templates(), (std::vector<int>{IDD_WARNING, IDD_ADDRESS, IDD_CONFIRM}));
-  EXPECT_FALSE(returned_);  // the main thread only waits now
+  EXPECT_FALSE(runner_.done());  // the main thread only waits now
   end_run();
   finish();
-  EXPECT_FALSE(returned_);
+  EXPECT_TRUE(runner_.ended());
 }
 
 TEST_F(Sequence, OldDeviceGetsTheTransitionImageFirst) {
-  fake_->on_show(IDD_CONFIRM_TRANSITION, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
   start(0);
   ASSERT_TRUE(wait_requests(2));
   EXPECT_NE(tftp_filename().find(".bi0"), std::string::npos);
@@ -210,7 +190,6 @@ TEST_F(Sequence, OldDeviceGetsTheTransitionImageFirst) {
 
 TEST_F(Sequence, SecondRequestIsSentEvenWhenTheFirstWasAnsweredAfterTheTransfer) {
   transfer_during_trigger = true;
-  fake_->on_show(IDD_CONFIRM_TRANSITION, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
   start(0);
   ASSERT_TRUE(wait_requests(3));
   auto sent = recorded_requests();
@@ -226,7 +205,6 @@ TEST_P(SequenceInterrupt, IsNeverLost) {
   const auto [when, outcome] = GetParam();
   if (when == Interrupt::while_the_listener_binds && !test::low_ports_allowed())
     GTEST_SKIP() << "the listener's port 69 needs privilege";
-  fake_->on_show(IDD_CONFIRM, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
   interrupt_at = when;
   if (when == Interrupt::before_the_first_window) interrupt();
   start(1);
@@ -234,8 +212,8 @@ TEST_P(SequenceInterrupt, IsNeverLost) {
     ASSERT_TRUE(trap_.wait());  // the listener's thread reports and ends the run
     EXPECT_EQ(fake_->message_boxes().back().text, "Upgrade Failed: User Abort");
   }
-  finish();
-  EXPECT_EQ(returned_ ? outcome_ : run_->outcome.load(), outcome);
+  const Outcome returned = finish();
+  EXPECT_EQ(runner_.ended() ? run_->outcome.load() : returned, outcome);
 }
 
 INSTANTIATE_TEST_SUITE_P(Phases, SequenceInterrupt,
@@ -243,26 +221,6 @@ INSTANTIATE_TEST_SUITE_P(Phases, SequenceInterrupt,
                                            std::pair{Interrupt::during_status_request, Outcome::user_abort},
                                            std::pair{Interrupt::while_the_listener_binds,
                                                      Outcome::user_abort}));
-
-TEST_F(Sequence, StageDecisionPicksTheConfirmDialog) {
-  struct Case {
-    const char* version;
-    int dialog;
-  } cases[] = {{"3.0.5", IDD_CONFIRM}, {"3.1", IDD_CONFIRM_TRANSITION}, {"9.9.9(NT", IDD_CONFIRM_TRANSITION}};
-  for (const Case& c : cases) {
-    reported_version = c.version;
-    fake_->on_show(c.dialog, [](test::FakeToolkit& f, Window w) { f.click(w, IDCANCEL); });
-    start(0);
-    finish();
-    EXPECT_EQ(fake_->shown_templates().back(), c.dialog) << c.version;
-  }
-}
-
-}  // namespace
-}  // namespace qor
-
-namespace qor {
-namespace {
 
 // What the user is told for each way a run can end: the system's texts, its caption, and nothing for
 // the endings that are not failures.

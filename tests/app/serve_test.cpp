@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,16 +58,6 @@ class Serve : public ::testing::Test {
     fake_->on_show(IDD_SUCCESS, [](test::FakeToolkit& f, Window w) { f.click(w, IDOK); });
   }
 
-  // The clean-up of a test that failed half-way: Cancel in every open window until the thread at work
-  // has ended, as a user's would end it.
-  void cancel_until(const std::function<bool()>& ended) {
-    for (int i = 0; i < 500 && !ended(); ++i) {
-      for (const WindowSnapshot& w : fake_->manager().open_windows())
-        fake_->click(w.window, IDCANCEL);
-      std::this_thread::sleep_for(20ms);
-    }
-  }
-
   std::vector<std::string> box_texts() {
     std::vector<std::string> out;
     for (const auto& b : fake_->message_boxes())
@@ -102,29 +91,16 @@ class Session : public Serve {
     listener_.port = local_port(listener_.sock.get());
   }
 
-  void TearDown() override {
-    cancel_until([this] { return !worker_.joinable() || done_.load(); });
-    if (worker_.joinable()) worker_.join();
-  }
-
   void start(TftpTestPeer& device) {
     device.aim(LOOPBACK, listener_.port);
     const TftpRequester requester{device.address(), device.port()};
-    worker_ = std::thread([this, requester] {
-      outcome_ = run_tftp_session(run_, listener_, requester);
-      done_ = true;
-    });
+    worker_.start([this, requester] { return run_tftp_session(run_, listener_, requester); });
   }
 
-  Outcome finish() {
-    worker_.join();
-    return outcome_;
-  }
+  Outcome finish() { return worker_.finish(); }
 
   TftpListener listener_{};
-  std::thread worker_;
-  Outcome outcome_ = Outcome::none;
-  std::atomic<bool> done_{false};
+  test::CoreThread worker_{*fake_};
 };
 
 class SessionStage : public Session, public ::testing::WithParamInterface<bool> {};
@@ -275,7 +251,7 @@ INSTANTIATE_TEST_SUITE_P(
 class ListenerThread : public Serve {
  protected:
   void TearDown() override {
-    if (started_) cancel_until([this] { return trap_.ended(); });
+    if (started_) fake_->cancel_until([this] { return trap_.ended(); });
   }
 
   // Starts the listener for the transition stage and aims the device at it; false (the test is then

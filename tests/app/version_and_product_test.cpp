@@ -33,13 +33,9 @@ INSTANTIATE_TEST_SUITE_P(WorkedValues, VersionNumber,
 INSTANTIATE_TEST_SUITE_P(ThirtyTwoBitStrtoul, VersionNumber,
                          ::testing::Values(VersionCase{"4294967296", -1}, VersionCase{"99999999999.1", -99},
                                            VersionCase{"-4294967296", -1}, VersionCase{"-2", -2},
-                                           VersionCase{" -4294967295", 1}));
-
-TEST(VersionNumber, WrapsIn32Bits) {
-  // 4294967295 * 100 wraps; the result is whatever 32-bit arithmetic gives, never a crash.
-  EXPECT_EQ(version_number("4294967295"), -1);
-  EXPECT_EQ(version_number("4294967295.1"), static_cast<std::int32_t>(0xFFFFFFFFu * 100u + 1u));
-}
+                                           VersionCase{" -4294967295", 1}, VersionCase{"4294967295", -1},
+                                           // 4294967295 * 100 wraps as 32-bit arithmetic does.
+                                           VersionCase{"4294967295.1", -99}));
 
 struct ProductCase {
   const char* header;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -39,12 +40,7 @@ class HttpTest : public ::testing::Test {
 class RunnerTest : public HttpTest {
  protected:
   void SetUp() override { copy_text(run.device_address_text, sizeof run.device_address_text, "10.1.0.13"); }
-  int count_shown(int template_id) {
-    int n = 0;
-    for (int id : fake_->shown_templates())
-      n += id == template_id;
-    return n;
-  }
+  long count_shown(int template_id) { return std::ranges::count(fake_->shown_templates(), template_id); }
 
   ScopedFakeToolkit fake_;
 };
@@ -62,6 +58,27 @@ inline std::string status_page(const std::string& product = "QOR-2102",
 inline HttpReply challenge_reply(const std::string& nonce, const std::string& extra = "qop=\"auth\"") {
   return http_page("<html>Unauthorized</html>", "401 Unauthorized",
                    "WWW-Authenticate: Digest realm=\"QOR\", nonce=\"" + nonce + "\", " + extra + "\r\n");
+}
+
+// A port on 127.0.0.1 that refuses connections for as long as the returned socket lives.
+inline Socket refusing_port(std::uint16_t& port) {
+  Socket s(open_tcp_socket());
+  bind_socket(s.get(), LOOPBACK_ADDRESS, 0);
+  port = local_port(s.get());
+  return s;
+}
+
+// The device's side of Digest with qop "auth": a page for the right password under `nonce`.
+inline bool authorized(const std::string& request, const char* nonce, const char* password) {
+  std::size_t at = request.find("cnonce=\"");
+  std::size_t nc_at = request.find(",nc=");
+  if (at == std::string::npos || nc_at == std::string::npos) return false;
+  std::string cnonce = request.substr(at + 8, request.find('"', at + 8) - at - 8);
+  std::string nc = request.substr(nc_at + 4, 9);
+  char expected[MD5_HEX_SIZE];
+  compute_digest_response(nonce, cnonce.c_str(), "admin", "QOR", password, "", nc.c_str(), "GET", "auth",
+                          STATUS_PAGE_PATH, "", expected);
+  return request.find(std::string("response=\"") + expected + "\"") != std::string::npos;
 }
 
 inline std::int32_t size_of(const HttpReply& reply) {

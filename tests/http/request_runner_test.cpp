@@ -6,13 +6,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/process.h"
-#include "base/trace.h"
 #include "tests/http/http_fixture.h"
 
 namespace qor::test {
@@ -20,42 +18,12 @@ namespace {
 
 using RequestRunner = RunnerTest;
 
-std::mutex trace_mutex;
-std::vector<std::string> trace_lines;
-void record_trace(const char* line) {
-  std::lock_guard lock(trace_mutex);
-  trace_lines.push_back(line);
-}
-
-// Polls `flag` until it is set or the time is up.
-bool becomes_true(const std::atomic<bool>& flag, std::chrono::milliseconds timeout) {
-  auto until = std::chrono::steady_clock::now() + timeout;
-  while (!flag.load() && std::chrono::steady_clock::now() < until)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  return flag.load();
-}
-
-// The device's side of Digest with qop "auth": a page for the right password under `nonce`.
-bool authorized(const std::string& request, const char* nonce, const char* password) {
-  std::size_t at = request.find("cnonce=\"");
-  std::size_t nc_at = request.find(",nc=");
-  if (at == std::string::npos || nc_at == std::string::npos) return false;
-  std::string cnonce = request.substr(at + 8, request.find('"', at + 8) - at - 8);
-  std::string nc = request.substr(nc_at + 4, 9);
-  char expected[MD5_HEX_SIZE];
-  compute_digest_response(nonce, cnonce.c_str(), "admin", "QOR", password, "", nc.c_str(), "GET", "auth",
-                          STATUS_PAGE_PATH, "", expected);
-  return request.find(std::string("response=\"") + expected + "\"") != std::string::npos;
-}
-
 TEST_F(RequestRunner, PlainPageTakesOneAttemptInTheConnectingWindow) {
   HttpTestServer server;
   HttpReply reply = http_page(status_page());
   server.push(reply);
-  trace_lines.clear();
-  set_trace_sink(record_trace);
+  TraceRecorder traces;
   RequestResult result = run_device_request(run, job_for(server.port()), info);
-  set_trace_sink(nullptr);
   EXPECT_EQ(result.failure, Outcome::none);
   EXPECT_EQ(result.received, size_of(reply));
   EXPECT_EQ(fake_->events(), (std::vector<std::string>{"create 105", "show 105", "destroy 105"}));
@@ -64,15 +32,15 @@ TEST_F(RequestRunner, PlainPageTakesOneAttemptInTheConnectingWindow) {
   EXPECT_EQ(state.title, "Connecting with QOR@10.1.0.13");
   EXPECT_EQ(state.controls[IDC_PROGRESS].range_low, 0);
   EXPECT_EQ(state.controls[IDC_PROGRESS].range_high, 100);
-  std::lock_guard lock(trace_mutex);
-  std::string announce = "HTTP 7f000001:23456 to 7f000001:" + std::to_string(server.port());
-  EXPECT_NE(std::find(trace_lines.begin(), trace_lines.end(), announce), trace_lines.end());
+  const std::string announce = "HTTP 7f000001:23456 to 7f000001:" + std::to_string(server.port());
+  const std::vector<std::string> traces_seen = TraceRecorder::lines();
+  EXPECT_NE(std::find(traces_seen.begin(), traces_seen.end(), announce), traces_seen.end());
 }
 
 TEST_F(RequestRunner, RefusedConnectionReturnsZeroWithoutPasswordDialog) {
-  Socket refuser(open_tcp_socket());
-  bind_socket(refuser.get(), LOOPBACK_ADDRESS, 0);
-  RequestResult result = run_device_request(run, job_for(local_port(refuser.get())), info);
+  std::uint16_t port = 0;
+  Socket refuser = refusing_port(port);
+  RequestResult result = run_device_request(run, job_for(port), info);
   EXPECT_EQ(result.failure, Outcome::none);
   EXPECT_EQ(result.received, 0);
   EXPECT_EQ(count_shown(IDD_PASSWORD), 0);
@@ -175,14 +143,10 @@ TEST_F(RequestRunner, EmptyPasswordNeverRepeatsQuietly) {
 class CancelWhileWaiting : public RunnerTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(CancelWhileWaiting, ReturnsTheAbortWithTheWindowGone) {
-  HttpReply reply;
+  HttpReply reply = GetParam() ? http_page(std::string(1 << 20, 'x')) : HttpReply{};
+  reply.chunk_size = 64;  // a trickle, when there is anything to send
+  reply.chunk_delay_ms = 5;
   reply.never_close = true;
-  if (GetParam()) {
-    reply = http_page(std::string(1 << 20, 'x'));
-    reply.chunk_size = 64;
-    reply.chunk_delay_ms = 5;
-    reply.never_close = true;
-  }
   HttpTestServer server;
   server.push(reply);
   std::thread canceller;
@@ -282,7 +246,7 @@ TEST_F(RequestRunner, SilentDeviceDoesNotDelayAnotherRequestOfTheRun) {
     second = run_device_request(run, job_for(answering.port()), second_info);
     second_done.store(true);
   });
-  EXPECT_TRUE(becomes_true(second_done, std::chrono::seconds(5)));
+  EXPECT_TRUE(eventually([&] { return second_done.load(); }));
   EXPECT_FALSE(first_done.load());
   silent.release();
   a.join();

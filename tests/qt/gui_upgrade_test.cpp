@@ -17,6 +17,7 @@
 #include "base/process.h"
 #include "front/qt/ip_address_edit.h"
 #include "front/qt/qt_toolkit.h"
+#include "tests/qt/sample_dialogs.h"
 #include "tests/support/fake_toolkit.h"
 #include "ui/dialog_templates.h"
 #include "ui/dialogs.h"
@@ -29,14 +30,6 @@ namespace {
 
 constexpr const char* DEVICE = "127.0.0.30";
 
-QtDialog* visible_dialog(int template_id) {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    auto* d = qobject_cast<QtDialog*>(w);
-    if (d && d->isVisible() && d->objectName() == QStringLiteral("dialog_%1").arg(template_id)) return d;
-  }
-  return nullptr;
-}
-
 void click(QtDialog* d, int id) {
   QTest::mouseClick(qobject_cast<QPushButton*>(d->control(id)), Qt::LeftButton);
 }
@@ -48,16 +41,7 @@ class GuiUpgradeTest : public QObject {
 
  private slots:
   void upgrades_the_simulated_device();
-
- private:
-  QtDialog* wait_dialog(int template_id, int timeout_ms = 20000);
 };
-
-QtDialog* GuiUpgradeTest::wait_dialog(int template_id, int timeout_ms) {
-  QtDialog* d = nullptr;
-  [&] { QTRY_VERIFY_WITH_TIMEOUT((d = visible_dialog(template_id)) != nullptr, timeout_ms); }();
-  return d;
-}
 
 void GuiUpgradeTest::upgrades_the_simulated_device() {
   if (geteuid() != 0) QSKIP("the simulated device needs port 80 and the upgrade port 69: run as root");
@@ -89,11 +73,11 @@ void GuiUpgradeTest::upgrades_the_simulated_device() {
     }
   });
 
-  QtDialog* warning = wait_dialog(IDD_WARNING);
+  QtDialog* warning = wait_dialog(IDD_WARNING, 20000);
   QVERIFY(warning);
   click(warning, IDOK);
 
-  QtDialog* address = wait_dialog(IDD_ADDRESS);
+  QtDialog* address = wait_dialog(IDD_ADDRESS, 20000);
   QVERIFY(address);
   auto* field = qobject_cast<IpAddressEdit*>(address->control(address_ids::ADDRESS));
   QTRY_COMPARE(QApplication::focusWidget(), field->field(0));
@@ -101,13 +85,13 @@ void GuiUpgradeTest::upgrades_the_simulated_device() {
     QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
   click(address, IDOK);
 
-  QtDialog* confirm = wait_dialog(IDD_CONFIRM);
+  QtDialog* confirm = wait_dialog(IDD_CONFIRM, 20000);
   QVERIFY(confirm);
   QCOMPARE(qobject_cast<QLineEdit*>(confirm->control(confirm_ids::SOFTWARE_VERSION))->text(),
            QStringLiteral("3.0.0"));
   click(confirm, IDOK);
 
-  QVERIFY(wait_dialog(IDD_UPLOAD));
+  QVERIFY(wait_dialog(IDD_UPLOAD, 20000));
   QtDialog* success = wait_dialog(IDD_SUCCESS, 60000);
   QVERIFY(success);
   QCOMPARE(success->windowTitle(), QStringLiteral("QOR@127.0.0.30 Upgrade Successful!"));

@@ -31,14 +31,6 @@ namespace qor::qt::test {
 
 namespace {
 
-QtDialog* visible_dialog(int template_id) {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    auto* d = qobject_cast<QtDialog*>(w);
-    if (d && d->isVisible() && d->objectName() == QStringLiteral("dialog_%1").arg(template_id)) return d;
-  }
-  return nullptr;
-}
-
 bool any_window_visible() {
   const QWidgetList windows = QApplication::topLevelWidgets();
   return std::any_of(windows.begin(), windows.end(), [](QWidget* w) { return w->isVisible(); });
@@ -128,25 +120,21 @@ class QtBackendTest : public QObject {
   void init();
   void cleanupTestCase();
   void address_typed_and_confirmed_from_another_thread();
-  void enter_in_the_address_presses_ok();
   void invalid_address_keeps_the_dialog_open_under_its_own_box();
   void dismissing_ends_with_zero_data();
   void dismissing_ends_with_zero();
   void escape_does_not_abort_a_progress_window();
-  void address_fields_move_on_and_refuse_non_bytes();
-  void pasted_address_fills_all_fields();
+  void address_fields_move_on_refuse_non_bytes_and_take_a_paste();
   void progress_position_survives_a_range_change();
   void error_box_blocks_its_caller_until_closed();
   void only_the_blocked_threads_windows_wait_data();
   void only_the_blocked_threads_windows_wait();
   void dialog_frame_is_centred_data();
   void dialog_frame_is_centred();
-  void every_kind_of_control_is_drawn();
-  void sample_texts_fit_their_boxes();
+  void every_kind_of_control_is_drawn_and_every_text_fits();
   void upgrade_start_runs_its_dialogs_through_qt();
 
  private:
-  QtDialog* wait_dialog(int template_id);
   std::unique_ptr<QtToolkit> gui_;
 };
 
@@ -173,41 +161,34 @@ void QtBackendTest::cleanupTestCase() {
   gui_.reset();
 }
 
-QtDialog* QtBackendTest::wait_dialog(int template_id) {
-  QtDialog* d = nullptr;
-  [&] { QTRY_VERIFY_WITH_TIMEOUT((d = visible_dialog(template_id)) != nullptr, 10000); }();
-  return d;
-}
-
 void QtBackendTest::address_typed_and_confirmed_from_another_thread() {
-  ModalRun result(IDD_ADDRESS, address_dialog_proc);
-  QtDialog* d = wait_dialog(IDD_ADDRESS);
-  QVERIFY(d);
-  auto* address = child<IpAddressEdit>(d, address_ids::ADDRESS);
-  QTRY_COMPARE(QApplication::focusWidget(), address->field(0));
-  type_keys(QStringLiteral("10.1.0.13"));
-  QCOMPARE(address->text(), QStringLiteral("10.1.0.13"));
-  QTest::keyClick(child<QComboBox>(d, address_ids::LOCAL_ADDRESSES), Qt::Key_Down);
-  QTest::mouseClick(child<QPushButton>(d, IDOK), Qt::LeftButton);
-  QTRY_VERIFY(result.ready());
-  QCOMPARE(result.get(), std::intptr_t{1});
-  QCOMPARE(sample_run().device_address, 0x0A01000Du);
-  QCOMPARE(QString::fromLatin1(sample_run().device_address_text), QStringLiteral("10.1.0.13"));
-  QCOMPARE(sample_run().local_address, 0x0A000005u);  // the second item of the list
-  QTRY_VERIFY(visible_dialog(IDD_ADDRESS) == nullptr);
-}
-
-void QtBackendTest::enter_in_the_address_presses_ok() {
-  ModalRun result(IDD_ADDRESS, address_dialog_proc);
-  QtDialog* d = wait_dialog(IDD_ADDRESS);
-  QVERIFY(d);
-  QTRY_COMPARE(QApplication::focusWidget(), child<IpAddressEdit>(d, address_ids::ADDRESS)->field(0));
-  type_keys(QStringLiteral("192.168.1.2"));
-  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-  QTRY_VERIFY(result.ready());
-  QCOMPARE(result.get(), std::intptr_t{1});
-  QCOMPARE(sample_run().device_address, 0xC0A80102u);
-  QCOMPARE(sample_run().local_address, 0xC0A80114u);  // the first item, selected when the dialog opened
+  const struct {
+    const char* typed;
+    bool enter;  // else the OK button, after the second local address is picked
+    unsigned device, local;
+  } rows[] = {{"10.1.0.13", false, 0x0A01000D, 0x0A000005},
+              {"192.168.1.2", true, 0xC0A80102, 0xC0A80114}};  // the first item, selected at the start
+  for (const auto& row : rows) {
+    ModalRun result(IDD_ADDRESS, address_dialog_proc);
+    QtDialog* d = wait_dialog(IDD_ADDRESS);
+    QVERIFY(d);
+    auto* address = child<IpAddressEdit>(d, address_ids::ADDRESS);
+    QTRY_COMPARE(QApplication::focusWidget(), address->field(0));
+    type_keys(QString::fromLatin1(row.typed));
+    QCOMPARE(address->text(), QString::fromLatin1(row.typed));
+    if (row.enter) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    } else {
+      QTest::keyClick(child<QComboBox>(d, address_ids::LOCAL_ADDRESSES), Qt::Key_Down);
+      QTest::mouseClick(child<QPushButton>(d, IDOK), Qt::LeftButton);
+    }
+    QTRY_VERIFY(result.ready());
+    QCOMPARE(result.get(), std::intptr_t{1});
+    QCOMPARE(sample_run().device_address, row.device);
+    QCOMPARE(QString::fromLatin1(sample_run().device_address_text), QString::fromLatin1(row.typed));
+    QCOMPARE(sample_run().local_address, row.local);
+    QTRY_VERIFY(visible_dialog(IDD_ADDRESS) == nullptr);
+  }
 }
 
 void QtBackendTest::invalid_address_keeps_the_dialog_open_under_its_own_box() {
@@ -282,8 +263,9 @@ void QtBackendTest::escape_does_not_abort_a_progress_window() {
   QTRY_VERIFY(visible_dialog(IDD_PASSWORD) == nullptr);
 }
 
-void QtBackendTest::address_fields_move_on_and_refuse_non_bytes() {
+void QtBackendTest::address_fields_move_on_refuse_non_bytes_and_take_a_paste() {
   IpAddressEdit edit;
+  QSignalSpy edited(&edit, &IpAddressEdit::edited);
   edit.show();
   QApplication::setActiveWindow(&edit);
   edit.focus_first();
@@ -303,15 +285,10 @@ void QtBackendTest::address_fields_move_on_and_refuse_non_bytes() {
   QCOMPARE(edit.text(), QStringLiteral("251..."));
   edit.set_text(QString());
   QCOMPARE(edit.text(), QString());  // all empty reads as nothing typed, never as 0.0.0.0
-}
 
-void QtBackendTest::pasted_address_fills_all_fields() {
-  IpAddressEdit edit;
-  QSignalSpy edited(&edit, &IpAddressEdit::edited);
-  edit.show();
-  QApplication::setActiveWindow(&edit);
   edit.focus_first();
   QTRY_COMPARE(QApplication::focusWidget(), edit.field(0));
+  edited.clear();
   QApplication::clipboard()->setText(QStringLiteral(" 10.1.0.13 "));
   QTest::keySequence(QApplication::focusWidget(), QKeySequence::Paste);
   QCOMPARE(edit.text(), QStringLiteral("10.1.0.13"));
@@ -454,8 +431,15 @@ void QtBackendTest::dialog_frame_is_centred() {
   QCOMPARE(result.get(), std::intptr_t{1});
 }
 
-void QtBackendTest::every_kind_of_control_is_drawn() {
+void QtBackendTest::every_kind_of_control_is_drawn_and_every_text_fits() {
   std::vector<Window> windows = open_sample_dialogs(*gui_);
+  QCOMPARE(windows.size(), std::size_t{10});
+  for (Window w : windows) {
+    QtDialog* d = gui_->view().dialog(w);
+    QVERIFY(d);
+    QStringList problems = fit_problems(*d);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+  }
   QtDialog* address = visible_dialog(IDD_ADDRESS);
   QtDialog* phone = visible_dialog(IDD_ADDRESS_PHONE);
   QtDialog* password = visible_dialog(IDD_PASSWORD);
@@ -487,20 +471,7 @@ void QtBackendTest::every_kind_of_control_is_drawn() {
   char typed[32];
   toolkit().get_item_text(password->handle(), password_ids::PASSWORD, typed, sizeof typed);
   QCOMPARE(QString::fromLatin1(typed), QStringLiteral("secret!"));
-  for (Window w : windows)
-    gui_->manager().destroy_window(w);
-}
-
-void QtBackendTest::sample_texts_fit_their_boxes() {
-  std::vector<Window> windows = open_sample_dialogs(*gui_);
-  QCOMPARE(windows.size(), std::size_t{10});
-  for (Window w : windows) {
-    QtDialog* d = gui_->view().dialog(w);
-    QVERIFY(d);
-    QStringList problems = fit_problems(*d);
-    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
-  }
-  // The check itself sees a line that runs out of its box.
+  // The fit check itself sees a line that runs out of its box.
   Window success = windows.back();
   QCOMPARE(gui_->view().dialog(success)->objectName(), QStringLiteral("dialog_111"));
   gui_->manager().set_item_text(success, success_ids::TEXT,

@@ -6,10 +6,12 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QtTest>
 
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include "base/text.h"
 #include "ui/dialog_templates.h"
@@ -21,41 +23,39 @@ namespace qor::qt::test {
 
 namespace {
 
-std::intptr_t sample_password_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
-  if (message != MSG_INITDIALOG) return 0;
-  toolkit().set_item_text(w, password_ids::HELP, texts::PASSWORD_HELP);
-  toolkit().set_item_text(w, password_ids::USERNAME, "admin");
-  toolkit().set_item_text(w, password_ids::PASSWORD, "secret");
-  toolkit().set_focus(w, password_ids::PASSWORD);
-  center_window(w);
-  return 0;
-}
+// What the core's own procedures put into the windows that do not show a run record.
+struct Sample {
+  const char* title;  // null: the template's
+  std::vector<std::pair<int, const char*>> texts;
+  int focus;              // 0: the dialog's own choice
+  int bar_high, bar_pos;  // of IDC_PROGRESS; no bar when bar_high is 0
+};
 
-std::intptr_t sample_connecting_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
-  if (message != MSG_INITDIALOG) return 0;
-  toolkit().set_window_text(w, "Connecting with QOR@10.1.0.13");
-  toolkit().progress_range(w, IDC_PROGRESS, 0, 100);
-  toolkit().progress_pos(w, IDC_PROGRESS, 40);
-  center_window(w);
-  return 1;
-}
+const Sample password_sample{nullptr,
+                             {{password_ids::HELP, texts::PASSWORD_HELP},
+                              {password_ids::USERNAME, "admin"},
+                              {password_ids::PASSWORD, "secret"}},
+                             password_ids::PASSWORD,
+                             0,
+                             0};
+const Sample connecting_sample{"Connecting with QOR@10.1.0.13", {}, 0, 100, 40};
+const Sample waiting_sample{nullptr, {{waiting_ids::TEXT, texts::WAITING_HELP}}, 0, 1000, 300};
+const Sample upload_sample{
+    "Uploading Target Firmware to QOR@10.1.0.13 524288/1050000 Bytes", {}, 0, 2051, 1024};
 
-std::intptr_t sample_waiting_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
+std::intptr_t sample_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t lparam) {
   if (message != MSG_INITDIALOG) return 0;
-  toolkit().set_item_text(w, waiting_ids::TEXT, texts::WAITING_HELP);
-  toolkit().progress_range(w, IDC_PROGRESS, 0, 1000);
-  toolkit().progress_pos(w, IDC_PROGRESS, 300);
+  const Sample& sample = *reinterpret_cast<const Sample*>(lparam);
+  if (sample.title) toolkit().set_window_text(w, sample.title);
+  for (const auto& [id, text] : sample.texts)
+    toolkit().set_item_text(w, id, text);
+  if (sample.bar_high) {
+    toolkit().progress_range(w, IDC_PROGRESS, 0, sample.bar_high);
+    toolkit().progress_pos(w, IDC_PROGRESS, sample.bar_pos);
+  }
+  if (sample.focus) toolkit().set_focus(w, sample.focus);
   center_window(w);
-  return 1;
-}
-
-std::intptr_t sample_upload_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
-  if (message != MSG_INITDIALOG) return 0;
-  toolkit().set_window_text(w, "Uploading Target Firmware to QOR@10.1.0.13 524288/1050000 Bytes");
-  toolkit().progress_range(w, IDC_PROGRESS, 0, 2051);
-  toolkit().progress_pos(w, IDC_PROGRESS, 1024);
-  center_window(w);
-  return 1;
+  return sample.focus ? 0 : 1;
 }
 
 void set_version(FirmwareImage& image, const char* version) {
@@ -83,16 +83,12 @@ Window open_one(QtToolkit& gui, int id) {
       return gui.manager().create_dialog(id, confirm_dialog_proc, record);
     case IDD_SUCCESS:
       return gui.manager().create_dialog(id, success_dialog_proc, record);
-    case IDD_PASSWORD:
-      return gui.manager().create_dialog(id, sample_password_proc);
-    case IDD_CONNECTING:
-      return gui.manager().create_dialog(id, sample_connecting_proc);
-    case IDD_WAITING:
-      return gui.manager().create_dialog(id, sample_waiting_proc);
-    case IDD_UPLOAD:
-      return gui.manager().create_dialog(id, sample_upload_proc);
   }
-  return Window::none;
+  const Sample* sample = id == IDD_PASSWORD     ? &password_sample
+                         : id == IDD_CONNECTING ? &connecting_sample
+                         : id == IDD_WAITING    ? &waiting_sample
+                                                : &upload_sample;
+  return gui.manager().create_dialog(id, sample_proc, reinterpret_cast<std::intptr_t>(sample));
 }
 
 QString describe(const QWidget* w, const QString& what) {
@@ -162,6 +158,20 @@ UpgradeRun& sample_run() {
   }();
   (void)filled;
   return run;
+}
+
+QtDialog* visible_dialog(int template_id) {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    auto* d = qobject_cast<QtDialog*>(w);
+    if (d && d->isVisible() && d->objectName() == QStringLiteral("dialog_%1").arg(template_id)) return d;
+  }
+  return nullptr;
+}
+
+QtDialog* wait_dialog(int template_id, int timeout_ms) {
+  QtDialog* d = nullptr;
+  [&] { QTRY_VERIFY_WITH_TIMEOUT((d = visible_dialog(template_id)) != nullptr, timeout_ms); }();
+  return d;
 }
 
 std::vector<Window> open_sample_dialogs(QtToolkit& gui) {

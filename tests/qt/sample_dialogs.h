@@ -1,5 +1,5 @@
 // The ten dialogs drawn by the Qt backend with representative contents, for the review pictures and the
-// checks that every text fits its box.
+// checks that every text fits its box; and the look-up of the dialogs a test drives.
 #pragma once
 
 #include <QStringList>
@@ -21,5 +21,9 @@ std::vector<Window> open_sample_dialogs(QtToolkit& gui);
 // Texts that do not fit their controls (lines too wide, too many lines, wrapped labels too tall,
 // button captions too wide), one description each; empty when everything fits.
 QStringList fit_problems(const QtDialog& dialog);
+
+// The visible dialog of this template, if any; wait_dialog waits for one (and fails the test without).
+QtDialog* visible_dialog(int template_id);
+QtDialog* wait_dialog(int template_id, int timeout_ms = 10000);
 
 }  // namespace qor::qt::test

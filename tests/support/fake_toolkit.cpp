@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "base/process.h"
+#include "base/trace.h"
+#include "ui/control_ids.h"
 
 namespace qor::test {
 
@@ -16,6 +18,15 @@ FakeToolkit::~FakeToolkit() = default;
 void FakeToolkit::on_show(int template_id, Action action) {
   std::lock_guard lock(mutex_);
   actions_[template_id] = std::move(action);
+}
+
+void FakeToolkit::agree_to_everything(const std::string& address) {
+  for (int id : {IDD_WARNING, IDD_CONFIRM, IDD_CONFIRM_TRANSITION, IDD_SUCCESS})
+    on_show(id, [](FakeToolkit& f, Window w) { f.click(w, IDOK); });
+  on_show(IDD_ADDRESS, [address](FakeToolkit& f, Window w) {
+    f.type(w, address_ids::ADDRESS, address);
+    f.click(w, IDOK);
+  });
 }
 
 void FakeToolkit::on_message_box(std::function<void(const MessageBoxCall&)> hook) {
@@ -39,9 +50,12 @@ Window FakeToolkit::wait_for(int template_id, int nth, std::chrono::milliseconds
   return found;
 }
 
-bool FakeToolkit::wait_for_message_box(std::size_t count, std::chrono::milliseconds timeout) {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] { return boxes_.size() >= count; });
+void FakeToolkit::cancel_until(const std::function<bool()>& ended) {
+  for (int i = 0; i < 500 && !ended(); ++i) {
+    for (const WindowSnapshot& w : manager_.open_windows())
+      click(w.window, IDCANCEL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 WindowSnapshot FakeToolkit::last_state(Window w) const {
@@ -139,6 +153,27 @@ ScopedFakeToolkit::~ScopedFakeToolkit() {
       << "(dialog, control) pairs used but not in the template";
 }
 
+void CoreThread::end() {
+  fake_.cancel_until([this] { return !thread_.joinable() || done_; });
+  if (thread_.joinable()) thread_.join();
+}
+
+void CoreThread::start(std::function<Outcome()> body) {
+  thread_ = std::thread([this, body = std::move(body)] {
+    try {
+      outcome_ = body();
+    } catch (const ProcessExit&) {
+      ended_ = true;
+    }
+    done_ = true;
+  });
+}
+
+Outcome CoreThread::finish() {
+  thread_.join();
+  return outcome_;
+}
+
 namespace {
 std::atomic<bool> trap_ended{false};
 std::atomic<int> trap_code{-1};
@@ -170,12 +205,38 @@ int ExitTrap::code() const {
 }
 
 bool ExitTrap::wait(std::chrono::milliseconds timeout) const {
-  auto until = std::chrono::steady_clock::now() + timeout;
-  while (!trap_ended.load()) {
+  return eventually([] { return trap_ended.load(); }, timeout);
+}
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  for (auto until = std::chrono::steady_clock::now() + timeout; !condition();) {
     if (std::chrono::steady_clock::now() > until) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return true;
+}
+
+namespace {
+std::mutex trace_mutex;
+std::vector<std::string> trace_lines;
+}  // namespace
+
+TraceRecorder::TraceRecorder() {
+  std::lock_guard lock(trace_mutex);
+  trace_lines.clear();
+  set_trace_sink([](const char* line) {
+    std::lock_guard lock(trace_mutex);
+    trace_lines.emplace_back(line);
+  });
+}
+
+TraceRecorder::~TraceRecorder() {
+  set_trace_sink(nullptr);
+}
+
+std::vector<std::string> TraceRecorder::lines() {
+  std::lock_guard lock(trace_mutex);
+  return trace_lines;
 }
 
 }  // namespace qor::test

@@ -2,14 +2,17 @@
 // test act as the user, from any thread.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "base/outcome.h"
 #include "ui/dialog_manager.h"
 
 namespace qor::test {
@@ -33,6 +36,9 @@ class FakeToolkit : public DialogView {
   // Scripted user: runs `action` on the owner thread each time a dialog of this template has been shown
   // (after its procedure handled MSG_INITDIALOG). Actions usually queue a click.
   void on_show(int template_id, Action action);
+  // The user who agrees to everything: OK in the warning, the confirmations and the success window, and
+  // `address` typed into the address dialog and confirmed.
+  void agree_to_everything(const std::string& address);
   // Runs when a message box appears, on the thread that asked for it, before it "closes" with IDOK.
   void on_message_box(std::function<void(const MessageBoxCall&)> hook);
 
@@ -42,7 +48,9 @@ class FakeToolkit : public DialogView {
 
   // The nth (0-based) showing of a dialog of this template, waiting for it up to `timeout`.
   Window wait_for(int template_id, int nth = 0, std::chrono::milliseconds timeout = std::chrono::seconds(10));
-  bool wait_for_message_box(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // The clean-up of a test that failed half-way and left a thread of the core in a window: Cancel in
+  // every open window, as a user's would end it, until `ended` (or 10 s have passed).
+  void cancel_until(const std::function<bool()>& ended);
 
   std::optional<WindowSnapshot> snapshot(Window w) const { return manager_.snapshot(w); }
   // The last state a window had, also after it was destroyed.
@@ -78,6 +86,10 @@ class FakeToolkit : public DialogView {
   std::vector<std::string> events_;
 };
 
+// Polls `condition` until it holds (true) or the time is up (false).
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
 // Installs a FakeToolkit as the process toolkit for the life of the object.
 class ScopedFakeToolkit {
  public:
@@ -90,6 +102,26 @@ class ScopedFakeToolkit {
   FakeToolkit fake_;
 };
 
+// A thread of the core that a test starts and waits for.
+class CoreThread {
+ public:
+  explicit CoreThread(FakeToolkit& fake) : fake_(fake) {}
+  ~CoreThread() { end(); }
+  void start(std::function<Outcome()> body);
+  Outcome finish();  // joins
+  // A test that failed half-way may leave the thread in a window: Cancel, as a user would, then join.
+  void end();
+  bool done() const { return done_; }
+  bool ended() const { return ended_; }  // by end_process (ProcessExit)
+
+ private:
+  FakeToolkit& fake_;
+  std::thread thread_;
+  Outcome outcome_ = Outcome::none;
+  std::atomic<bool> done_{false};
+  std::atomic<bool> ended_{false};
+};
+
 // Replaces end_process for the life of the object: the thread that ends the process throws ProcessExit
 // instead, and the exit code is recorded.
 class ExitTrap {
@@ -99,6 +131,14 @@ class ExitTrap {
   bool ended() const;
   int code() const;
   bool wait(std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+};
+
+// Records the trace lines from construction on, for the life of the object.
+class TraceRecorder {
+ public:
+  TraceRecorder();
+  ~TraceRecorder();
+  static std::vector<std::string> lines();
 };
 
 }  // namespace qor::test

@@ -49,7 +49,7 @@ HttpReply http_page(const std::string& body, const std::string& status, const st
   return reply;
 }
 
-HttpTestServer::HttpTestServer(std::uint16_t port, std::uint32_t address) : address_(address) {
+HttpTestServer::HttpTestServer(std::uint16_t port, std::uint32_t address) {
   default_reply_ = http_page("<html>not found</html>", "404 Not Found");
   Socket listener(open_tcp_socket());
   if (!listener.valid()) return;

@@ -62,7 +62,6 @@ class HttpTestServer {
 
   bool ok() const { return listener_ != INVALID_SOCKET_HANDLE; }
   std::uint16_t port() const { return port_; }
-  std::uint32_t address() const { return address_; }
 
   // Replies are taken from the queue in order; the handler, when set, is asked first; when neither
   // gives one, the default reply is sent (a 404 page unless changed).
@@ -93,7 +92,6 @@ class HttpTestServer {
   bool pause(int ms) const;  // false when the server stops meanwhile
 
   SocketHandle listener_ = INVALID_SOCKET_HANDLE;
-  std::uint32_t address_ = 0;
   std::uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> released_{false};

@@ -1,4 +1,4 @@
-// What the transport tests share: the trace lines of a test, the junk hostile peers throw, and a transfer
+// What the transport tests share: the junk hostile peers throw, and a transfer
 // or a listener's wait run from a loopback socket of its own on a thread of its own.
 #pragma once
 
@@ -9,14 +9,12 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/process.h"
 #include "base/run.h"
-#include "base/trace.h"
 #include "net/socket.h"
 #include "tests/support/fake_toolkit.h"
 #include "tests/tftp/tftp_test_peer.h"
@@ -28,25 +26,6 @@ namespace qor::test {
 inline constexpr std::uint32_t LOOPBACK = 0x7F000001;
 inline constexpr const char* NAME = "/qor1a2b.bi1";
 inline constexpr std::size_t HUGE_DATAGRAM = 16384;  // a burst of junk stays well inside a socket buffer
-
-// The trace lines of the test, from the recorder's construction on.
-inline std::mutex trace_mutex;
-inline std::vector<std::string> trace_lines;
-struct TraceRecorder {
-  TraceRecorder() {
-    std::lock_guard lock(trace_mutex);
-    trace_lines.clear();
-    set_trace_sink([](const char* line) {
-      std::lock_guard lock(trace_mutex);
-      trace_lines.emplace_back(line);
-    });
-  }
-  ~TraceRecorder() { set_trace_sink(nullptr); }
-  static std::vector<std::string> get() {
-    std::lock_guard lock(trace_mutex);
-    return trace_lines;
-  }
-};
 
 inline Bytes ack_of(unsigned block, std::size_t size = 4) {
   Bytes b(size, 0xEE);
@@ -113,36 +92,13 @@ class TransportTest : public ::testing::Test {
     peer_.aim(LOOPBACK, port_);
   }
 
-  // A test that failed half-way may leave the thread waiting: Cancel ends it, as a user's would.
-  void TearDown() override {
-    for (int i = 0; i < 500 && worker_.joinable() && !done_; ++i) {
-      for (const WindowSnapshot& w : fake_->manager().open_windows())
-        fake_->click(w.window, IDCANCEL);
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (worker_.joinable()) worker_.join();
-  }
-
-  void run_worker(std::function<Outcome()> body) {
-    worker_ = std::thread([this, body = std::move(body)] {
-      try {
-        outcome_ = body();
-      } catch (const ProcessExit&) {
-        ended_ = true;
-      }
-      done_ = true;
-    });
-  }
-
-  Outcome finish() {
-    worker_.join();
-    return outcome_;
-  }
+  void TearDown() override { worker_.end(); }  // before the sockets and images of subclasses go
+  Outcome finish() { return worker_.finish(); }
 
   // Calls `send` without pause until the thread is done (or 20 s have passed): a flood, not a burst.
   void flood(const std::function<void()>& send) {
     for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-         !done_ && std::chrono::steady_clock::now() < until;) {
+         !worker_.done() && std::chrono::steady_clock::now() < until;) {
       for (int i = 0; i < 50; ++i)
         send();
       std::this_thread::yield();
@@ -154,11 +110,8 @@ class TransportTest : public ::testing::Test {
   Timing timing_;
   Socket sock_;
   std::uint16_t port_ = 0;
-  TftpTestPeer peer_;  // the device
-  std::thread worker_;
-  Outcome outcome_ = Outcome::none;
-  std::atomic<bool> done_{false};
-  std::atomic<bool> ended_{false};  // the thread was ended by end_process
+  TftpTestPeer peer_;          // the device
+  CoreThread worker_{*fake_};  // waits, or transfers, on sock_ with timing_
 };
 
 // The lock-step transfer of `image_` to peer_, behind an upload window of the thread's own or none.
@@ -166,7 +119,7 @@ class TransferTest : public TransportTest {
  protected:
   void start(Bytes image, bool window = false) {
     image_ = std::move(image);
-    run_worker([this, window] {
+    worker_.start([this, window] {
       TftpSession session;
       init_tftp_session(session, sock_.get(), LOOPBACK, peer_.address(), peer_.port(),
                         static_cast<std::uint32_t>(image_.size()), timing_.max_intervals);
@@ -193,7 +146,7 @@ class WaitTest : public TransportTest {
   }
 
   void start(bool explain = true) {
-    run_worker([this, explain] {
+    worker_.start([this, explain] {
       return wait_for_read_request(listener_, filename_, explain, timing_, requester_);
     });
   }

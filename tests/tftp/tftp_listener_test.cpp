@@ -103,7 +103,7 @@ TEST_P(ListenerDatagram, OnlyAReadRequestForTheAnnouncedNameIsAccepted) {
   expected.set(NAME);
   test::TraceRecorder traces;
   EXPECT_EQ(accept_listener_datagram(d.bytes.data(), d.bytes.size(), expected), d.accepted);
-  EXPECT_EQ(test::TraceRecorder::get(), d.traces);
+  EXPECT_EQ(test::TraceRecorder::lines(), d.traces);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ListenerDatagram, ::testing::ValuesIn(incoming()),
@@ -120,7 +120,7 @@ TEST_F(Wait, LeavesEverythingElseUnansweredAndReturnsTheRequester) {
   test::throw_at(peer_, {test::unterminated_request(1500), test::unterminated_request(test::HUGE_DATAGRAM),
                          Bytes(test::HUGE_DATAGRAM, 0), test::data_of(1500)});
   EXPECT_TRUE(peer_.drain(200ms).empty());
-  EXPECT_FALSE(done_);
+  EXPECT_FALSE(worker_.done());
   EXPECT_TRUE(fake_->snapshot(waiting));
 
   Bytes request = test::rrq_bytes(NAME);
@@ -164,16 +164,15 @@ TEST_F(Wait, EndsWhenAnotherThreadEndsTheRun) {
   start();
   fake_->wait_for(IDD_WAITING);
   EXPECT_THROW(end_process(0), ProcessExit);
-  for (int i = 0; i < 500 && !done_; ++i)
-    std::this_thread::sleep_for(10ms);
-  EXPECT_TRUE(ended_);
+  EXPECT_TRUE(test::eventually([this] { return worker_.done(); }));
+  EXPECT_TRUE(worker_.ended());
 }
 
 // A standard TFTP client, which asks for options of its own, gets the image byte for byte.
 TEST_F(Wait, StandardClientFetchesTheImage) {
   if (std::system("command -v curl >/dev/null 2>&1") != 0) GTEST_SKIP() << "curl is not installed";
   const Bytes image = test::pattern_bytes(100000 + 300, 9);
-  run_worker([this, image] {
+  worker_.start([this, image] {
     if (Outcome waited = wait_for_read_request(listener_, filename_, false, timing_, requester_);
         waited != Outcome::none)
       return waited;

@@ -22,7 +22,7 @@ TEST(TftpPacket, SixteenBitFieldsAreBigEndian) {
   EXPECT_EQ(get_u16_be(high_bits), 0x80FFu);
 }
 
-TEST(TftpPacket, OptionAckOfAKilobyteImage) {
+TEST(TftpPacket, OptionAckCarriesTheSizeAndTheTimeout) {
   std::array<unsigned char, TFTP_PACKET_SIZE> buffer{};
   std::size_t n = build_option_ack(buffer, 1024);
   const std::string expected(
@@ -32,10 +32,7 @@ TEST(TftpPacket, OptionAckOfAKilobyteImage) {
       23);
   ASSERT_EQ(n, 23u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer.data()), n), expected);
-}
-
-TEST(TftpPacket, OptionAckLengthFollowsTheDigitsOfTheSize) {
-  std::array<unsigned char, TFTP_PACKET_SIZE> buffer{};
+  // The length follows the digits of the size.
   EXPECT_EQ(build_option_ack(buffer, 0), 20u);
   EXPECT_EQ(build_option_ack(buffer, 33553919), 27u);
   EXPECT_EQ(build_option_ack(buffer, 0xFFFFFFFFu), 29u);
@@ -43,22 +40,19 @@ TEST(TftpPacket, OptionAckLengthFollowsTheDigitsOfTheSize) {
   EXPECT_EQ(build_option_ack(small, 1024), 0u);  // one byte short
 }
 
-TEST(TftpPacket, DataBlockCarriesHeaderAndPayload) {
+TEST(TftpPacket, DataBlockCarriesHeaderAndPayloadWithinItsBuffer) {
   std::array<unsigned char, TFTP_PACKET_SIZE> buffer{};
   const unsigned char payload[3] = {7, 8, 9};
   ASSERT_EQ(build_data_block(buffer, payload, 3, 0x10203), 7u);
   const unsigned char expected[7] = {0, 3, 0x02, 0x03, 7, 8, 9};  // block number travels as 16 bits
   EXPECT_EQ(0, std::memcmp(buffer.data(), expected, 7));
   EXPECT_EQ(build_data_block(buffer, nullptr, 0, 5), 4u);
-}
-
-TEST(TftpPacket, DataBlockNeverOverrunsItsBuffer) {
-  std::array<unsigned char, 600> payload{};
-  std::array<unsigned char, TFTP_PACKET_SIZE> buffer{};
-  EXPECT_EQ(build_data_block(buffer, payload.data(), 513, 1), 0u);
+  // Never past its buffer.
+  std::array<unsigned char, 600> big{};
+  EXPECT_EQ(build_data_block(buffer, big.data(), 513, 1), 0u);
   std::array<unsigned char, 100> small{};
-  EXPECT_EQ(build_data_block(small, payload.data(), 97, 1), 0u);
-  EXPECT_EQ(build_data_block(small, payload.data(), 96, 1), 100u);
+  EXPECT_EQ(build_data_block(small, big.data(), 97, 1), 0u);
+  EXPECT_EQ(build_data_block(small, big.data(), 96, 1), 100u);
 }
 
 }  // namespace

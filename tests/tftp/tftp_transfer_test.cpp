@@ -204,7 +204,7 @@ TEST_P(TransferIntruder, DeviceStillGetsTheWholeImageAndNobodyElseAnything) {
     EXPECT_TRUE(stranger.drain(50ms).empty());
     // Each of them was read and put aside as a stranger's, acknowledgements of the awaited block too.
     std::size_t strangers = 0;
-    for (const std::string& line : test::TraceRecorder::get())
+    for (const std::string& line : test::TraceRecorder::lines())
       strangers += line.rfind("Unknown source request in session: ", 0) == 0;
     EXPECT_EQ(strangers, thrown);
   }

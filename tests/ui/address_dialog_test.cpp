@@ -16,24 +16,18 @@ class AddressDialog : public DialogTest {
   // The user types `text`, optionally picks a local address, and presses OK; after an
   // "Invalid IP Address" box the user cancels.
   std::intptr_t confirm(const std::string& text, int pick = -1, int template_id = IDD_ADDRESS) {
-    fake_->on_show(template_id, [=](FakeToolkit& fake, Window w) {
+    fake_->on_message_box([this](const MessageBoxCall& box) { fake_->click(box.owner, IDCANCEL); });
+    return dialog(template_id, address_dialog_proc, [=](FakeToolkit& fake, Window w) {
       fake.type(w, address_ids::ADDRESS, text);
       if (pick >= 0) fake.select(w, address_ids::LOCAL_ADDRESSES, pick);
       fake.click(w, IDOK);
     });
-    fake_->on_message_box([this](const MessageBoxCall& box) { fake_->click(box.owner, IDCANCEL); });
-    std::intptr_t result = dialog(template_id, address_dialog_proc);
-    window_ = fake_->wait_for(template_id);
-    return result;
   }
-  WindowSnapshot state() { return fake_->last_state(window_); }
   std::string tftp_filename() const {
     char name[128];
     run_.tftp_filename.get(name, sizeof name);
     return name;
   }
-
-  Window window_ = Window::none;
 };
 
 TEST_F(AddressDialog, OpensWithProductVersionAndLocalAddresses) {

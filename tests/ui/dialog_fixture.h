@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 
 #include "base/run.h"
 #include "base/text.h"
@@ -27,13 +28,19 @@ class DialogTest : public ::testing::Test {
     run_.local_addresses[1] = 0x0A000005;  // 10.0.0.5
   }
 
-  // Runs a modal dialog of the run.
-  std::intptr_t dialog(int template_id, DialogProc proc) {
-    return toolkit().dialog_box(template_id, proc, reinterpret_cast<std::intptr_t>(&run_));
+  // Runs a modal dialog of the run whose user does `user` once it shows (nothing when none is given);
+  // returns its end value. window_ is the dialog afterwards.
+  std::intptr_t dialog(int template_id, DialogProc proc, FakeToolkit::Action user = nullptr) {
+    if (user) fake_->on_show(template_id, std::move(user));
+    std::intptr_t result = toolkit().dialog_box(template_id, proc, reinterpret_cast<std::intptr_t>(&run_));
+    window_ = fake_->wait_for(template_id);
+    return result;
   }
+  WindowSnapshot state() { return fake_->last_state(window_); }
 
   ScopedFakeToolkit fake_;
   UpgradeRun run_;
+  Window window_ = Window::none;
 };
 
 }  // namespace qor::test

@@ -101,10 +101,11 @@ TEST(ErrorBox, DefaultCaptionTaskModalOkOnly) {
 
 TEST(CenterWindow, FloorOfHalfTheDifference) {
   EXPECT_EQ(centered_origin(1024, 0, 300), 362);
-  EXPECT_EQ(centered_origin(1024, 500, 800), 362);  // only the width counts, not the old position
+  EXPECT_EQ(centered_origin(1024, 500, 800), 362);  // only the extent counts, not the old position
   EXPECT_EQ(centered_origin(1024, 0, 301), 361);
-  EXPECT_EQ(centered_origin(1024, 0, 1200), -88);  // overhangs both sides equally
-  EXPECT_EQ(centered_origin(1024, 0, 1025), -1);   // floor, not truncation toward zero
+  EXPECT_EQ(centered_origin(1024, 0, 1124), -50);  // overhangs both sides equally
+  EXPECT_EQ(centered_origin(1024, 0, 1125), -51);  // floor, not truncation toward zero
+  EXPECT_EQ(centered_origin(1024, 0, 1025), -1);
 }
 
 TEST(CenterWindow, MovesTheWindowAndKeepsItsSize) {

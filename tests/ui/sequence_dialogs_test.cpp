@@ -15,18 +15,12 @@ class SequenceDialogs : public DialogTest {
  protected:
   // Runs a modal dialog whose user sends `commands` in turn, and returns its end value.
   std::intptr_t run(int template_id, DialogProc proc, std::vector<int> commands) {
-    fake_->on_show(template_id, [commands](FakeToolkit& fake, Window w) {
+    return dialog(template_id, proc, [commands](FakeToolkit& fake, Window w) {
       for (int id : commands)
         fake.click(w, id);
     });
-    std::intptr_t result = dialog(template_id, proc);
-    window_ = fake_->wait_for(template_id);
-    return result;
   }
-  WindowSnapshot state() { return fake_->last_state(window_); }
   std::string text(int id) { return state().controls[id].text; }
-
-  Window window_ = Window::none;
 };
 
 struct EndCase {
@@ -55,7 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
                       EndCase{IDD_SUCCESS, success_dialog_proc, {1}, 1},
                       EndCase{IDD_SUCCESS, success_dialog_proc, {2}, 0}));
 
-TEST_F(SequenceDialogs, WarningShowsItsTextWithFocusOnTheDefaultCancel) {
+TEST_F(SequenceDialogs, WarningShowsItsTextWithItsLineBreaksAndFocusOnTheDefaultCancel) {
   run(IDD_WARNING, warning_dialog_proc, {2});
   EXPECT_EQ(state().title, "QOR-4710 Firmware Upgrade");
   EXPECT_EQ(state().focus, IDCANCEL);
@@ -63,10 +57,6 @@ TEST_F(SequenceDialogs, WarningShowsItsTextWithFocusOnTheDefaultCancel) {
   for (const ControlTemplate& c : find_dialog_template(IDD_WARNING)->controls) {
     EXPECT_EQ((c.flags & CF_DEFAULT) != 0, c.id == IDCANCEL) << c.id;
   }
-}
-
-TEST_F(SequenceDialogs, WarningTextKeepsItsHardLineBreaks) {
-  run(IDD_WARNING, warning_dialog_proc, {2});
   EXPECT_EQ(
       text(warning_ids::TEXT),
       "WARNING: Forcing a firmware upgrade on your QOR\r\nwithout prior approval from your service "
@@ -147,13 +137,6 @@ INSTANTIATE_TEST_SUITE_P(All, DialogCentre,
                                            CentreCase{IDD_CONFIRM, confirm_dialog_proc},
                                            CentreCase{IDD_SUCCESS, success_dialog_proc},
                                            CentreCase{IDD_ADDRESS, address_dialog_proc}));
-
-TEST(CentredOrigin, FloorsHalfTheDifferenceAndGoesNegativeWhenWider) {
-  EXPECT_EQ(centered_origin(1024, 0, 300), 362);
-  EXPECT_EQ(centered_origin(1024, 500, 800), 362);  // only the extent counts
-  EXPECT_EQ(centered_origin(1024, 0, 1124), -50);   // overhangs both sides by 50
-  EXPECT_EQ(centered_origin(1024, 0, 1125), -51);   // floor, not truncation towards zero
-}
 
 }  // namespace
 }  // namespace qor::test
