@@ -5,16 +5,7 @@
 #include "base/process.h"
 #include "front/win32/win32_toolkit.h"
 
-// Last: its macros would rewrite the port's constants of the same names.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
-#include <commctrl.h>  // after windows.h, which it needs
+#include "front/win32/windows_api.h"  // last
 
 // The procedure of the program's window class. No window of the class is ever made: registering it is
 // what start-up asks of the window system before anything else.

@@ -6,16 +6,7 @@
 #include "ui/dialog_templates.h"
 #include "ui/dialogs.h"
 
-// Last: its macros would rewrite the port's constants of the same names.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
-#include <commctrl.h>  // after windows.h, which it needs
+#include "front/win32/windows_api.h"  // last
 
 namespace qor::win32 {
 

@@ -14,15 +14,7 @@
 #include "front/win32/win32_toolkit.h"
 #include "ui/control_ids.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
-#include <commctrl.h>  // after windows.h, which it needs
+#include "front/win32/windows_api.h"  // last
 
 namespace {
 

@@ -12,15 +12,7 @@
 #include "tests/win32/sample_dialogs.h"
 #include "ui/dialog_templates.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
-#include <commctrl.h>  // after windows.h, which it needs
+#include "front/win32/windows_api.h"  // last
 
 namespace {
 
