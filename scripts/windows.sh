@@ -28,6 +28,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   # Without 32-bit wine it fails to start the 32-bit helpers, and says so in its status; the 64-bit
   # prefix is made all the same.
   wineboot -i >"$root/build-win64/wineboot.log" 2>&1 || true
+  wineserver -w  # the registry files are written when the server ends
   [ -f "$WINEPREFIX/system.reg" ] || { cat "$root/build-win64/wineboot.log" >&2; exit 1; }
 fi
 wineserver -p </dev/null >/dev/null 2>&1
