@@ -1,5 +1,8 @@
 #include "tests/win32/sample_dialogs.h"
 
+#include <utility>
+#include <vector>
+
 #include "base/text.h"
 #include "ui/dialog_templates.h"
 #include "ui/dialogs.h"
@@ -12,41 +15,42 @@ namespace {
 
 // The windows whose procedures live in http/ and tftp/, filled as those procedures and their loops
 // fill them, with the longest texts they get.
-std::intptr_t sample_password_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
+struct Sample {
+  const char* title;  // null: the template's
+  std::vector<std::pair<int, const char*>> texts;
+  int focus;              // 0: the dialog's own choice
+  int bar_high, bar_pos;  // of IDC_PROGRESS; no bar when bar_high is 0
+};
+
+const Sample password_sample{nullptr,
+                             {{password_ids::HELP, texts::PASSWORD_HELP},
+                              {password_ids::USERNAME, texts::DEFAULT_USER},
+                              {password_ids::PASSWORD, "secret"}},
+                             password_ids::PASSWORD,
+                             0,
+                             0};
+const Sample connecting_sample{"Connecting with QOR@127.100.200.250", {}, 0, 100, 40};
+const Sample waiting_sample{nullptr, {{waiting_ids::TEXT, texts::WAITING_HELP}}, 0, 1000, 300};
+const Sample upload_sample{
+    "Uploading Target Firmware to QOR@127.100.200.250 524288/1050000 Bytes", {}, 0, 2051, 1024};
+
+std::intptr_t sample_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t lparam) {
   if (message != MSG_INITDIALOG) return 0;
-  toolkit().set_item_text(w, password_ids::HELP, texts::PASSWORD_HELP);
-  toolkit().set_item_text(w, password_ids::USERNAME, texts::DEFAULT_USER);
-  toolkit().set_item_text(w, password_ids::PASSWORD, "secret");
-  toolkit().set_focus(w, password_ids::PASSWORD);
+  const Sample& sample = *reinterpret_cast<const Sample*>(lparam);
+  if (sample.title) toolkit().set_window_text(w, sample.title);
+  for (const auto& [id, text] : sample.texts)
+    toolkit().set_item_text(w, id, text);
+  if (sample.bar_high) {
+    toolkit().progress_range(w, IDC_PROGRESS, 0, sample.bar_high);
+    toolkit().progress_pos(w, IDC_PROGRESS, sample.bar_pos);
+  }
+  if (sample.focus) toolkit().set_focus(w, sample.focus);
   center_window(w);
-  return 0;
+  return sample.focus ? 0 : 1;
 }
 
-std::intptr_t sample_connecting_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
-  if (message != MSG_INITDIALOG) return 0;
-  toolkit().set_window_text(w, "Connecting with QOR@127.100.200.250");
-  toolkit().progress_range(w, IDC_PROGRESS, 0, 100);
-  toolkit().progress_pos(w, IDC_PROGRESS, 40);
-  center_window(w);
-  return 1;
-}
-
-std::intptr_t sample_waiting_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
-  if (message != MSG_INITDIALOG) return 0;
-  toolkit().set_item_text(w, waiting_ids::TEXT, texts::WAITING_HELP);
-  toolkit().progress_range(w, IDC_PROGRESS, 0, 1000);
-  toolkit().progress_pos(w, IDC_PROGRESS, 300);
-  center_window(w);
-  return 1;
-}
-
-std::intptr_t sample_upload_proc(Window w, unsigned message, std::uintptr_t, std::intptr_t) {
-  if (message != MSG_INITDIALOG) return 0;
-  toolkit().set_window_text(w, "Uploading Target Firmware to QOR@127.100.200.250 524288/1050000 Bytes");
-  toolkit().progress_range(w, IDC_PROGRESS, 0, 2051);
-  toolkit().progress_pos(w, IDC_PROGRESS, 1024);
-  center_window(w);
-  return 1;
+std::intptr_t record_of(const Sample& sample) {
+  return reinterpret_cast<std::intptr_t>(&sample);
 }
 
 void set_version(FirmwareImage& image, const char* version) {
@@ -101,13 +105,13 @@ Window open_sample_dialog(Toolkit& tk, int id) {
     case IDD_SUCCESS:
       return tk.create_dialog(id, success_dialog_proc, record);
     case IDD_PASSWORD:
-      return tk.create_dialog(id, sample_password_proc);
+      return tk.create_dialog(id, sample_proc, record_of(password_sample));
     case IDD_CONNECTING:
-      return tk.create_dialog(id, sample_connecting_proc);
+      return tk.create_dialog(id, sample_proc, record_of(connecting_sample));
     case IDD_WAITING:
-      return tk.create_dialog(id, sample_waiting_proc);
+      return tk.create_dialog(id, sample_proc, record_of(waiting_sample));
     case IDD_UPLOAD:
-      return tk.create_dialog(id, sample_upload_proc);
+      return tk.create_dialog(id, sample_proc, record_of(upload_sample));
   }
   return Window::none;
 }
