@@ -8,10 +8,15 @@
 # dialog manager alone), the console's, and Qt's (offscreen; only when Qt is there to build it).
 # Modes:
 #   idle    nothing else runs but what the machine runs anyway
-#   loaded  one busy loop per processor, started before the mode and ended after it
+#   loaded  one busy loop per processor, started before the mode and ended after it; run twice, with
+#           curl and the server held on one processor (loaded-same) and on two (loaded-apart). Left to
+#           itself the scheduler puts them either way, at random, and that alone makes a fetch 2.5 times
+#           slower or not, for tftpd-hpa as for ours: a median over random placements says little
 #   lan     curl reaches each server through bench/udp_delay_relay, which holds every datagram for
-#           QOR_BENCH_DELAY_US (default 200) microseconds each way, as a LAN would; the bound is then
-#           one round trip per block: (blocks + 1) x 2 x delay
+#           QOR_BENCH_DELAY_US (default 200) microseconds each way, as a LAN would. Two bounds: the
+#           nominal one, the delays alone ((blocks + 1) x 2 x delay), and the path's, the time less the
+#           server's turns as the relay timed them (from passing it a datagram to its answer): what the
+#           fetch would take with a server that answers at once, over the same relay, with the same curl
 # Per server and mode it prints the median time of a fetch and the median processor time the server
 # used for it (user and system, its children included), and both as ratios to tftpd-hpa's.
 #
@@ -27,6 +32,8 @@ reps=${1:-7}
 shift || true
 modes=("$@")
 [ ${#modes[@]} -gt 0 ] || modes=(idle loaded lan)
+for i in "${!modes[@]}"; do [ "${modes[$i]}" = loaded ] && modes[$i]="loaded-same loaded-apart"; done
+read -r -a modes <<<"${modes[*]}"
 build=${QOR_BENCH_BUILD:-build-tftp-bench}
 port=${QOR_BENCH_PORT:-6969}
 mib=${QOR_BENCH_MIB:-8}
@@ -36,7 +43,9 @@ size=$((mib * 1048576))
 blocks=$((size / 512 + 1))
 
 for mode in "${modes[@]}"; do
-  case $mode in idle | loaded | lan) ;; *) echo "unknown mode $mode (idle, loaded, lan)" >&2; exit 2 ;; esac
+  case $mode in idle | loaded-same | loaded-apart | lan) ;;
+    *) echo "unknown mode $mode (idle, loaded, loaded-same, loaded-apart, lan)" >&2; exit 2 ;;
+  esac
 done
 
 install_tftpd() {
@@ -105,6 +114,7 @@ addr[hpa]=127.0.0.62
 addr[null]=127.0.0.61
 addr[console]=127.0.0.63
 addr[qt]=127.0.0.64
+declare -A relay_pid
 declare -A relay_addr=([hpa]=127.0.0.72 [null]=127.0.0.71 [console]=127.0.0.73 [qt]=127.0.0.74)
 declare -A label=([hpa]=tftpd-hpa [null]="ours, no view" [console]="ours, console" [qt]="ours, Qt")
 
@@ -148,6 +158,7 @@ if [[ " ${modes[*]} " == *" lan "* ]]; then
   for who in "${servers[@]}"; do
     "$build/bench/udp_delay_relay" "${relay_addr[$who]}" "$port" "${addr[$who]}" "$port" "$delay_us" \
       >"$tmp/relay-$who.log" 2>&1 &
+    relay_pid[$who]=$!
     pids+=($!)
   done
   sleep 0.2
@@ -168,13 +179,25 @@ cpu_ns() {
   fi
 }
 
+# The turns of the last fetch through a server's relay: "server-us client-us late-us".
+relay_turns() {
+  local log=$tmp/relay-$1.log before
+  before=$(grep -c '^turns:' "$log" || true)
+  kill -USR1 "${relay_pid[$1]}"
+  for _ in $(seq 100); do
+    [ "$(grep -c '^turns:' "$log" || true)" -gt "$before" ] && break
+    sleep 0.01
+  done
+  grep '^turns:' "$log" | tail -1 | awk '{print $3, $5, $7}'
+}
+
 # One fetch: "microseconds cpu-nanoseconds"; checks the bytes afterwards.
 fetch() {
   local who=$1 host=$2 start end c0 c1
   rm -f "$tmp/out"
   c0=$(cpu_ns "$who")
   start=$(date +%s%N)
-  curl -sS --max-time 300 --tftp-blksize 512 -o "$tmp/out" "tftp://$host:$port/$name"
+  "${curl_on[@]}" curl -sS --max-time 300 --tftp-blksize 512 -o "$tmp/out" "tftp://$host:$port/$name"
   end=$(date +%s%N)
   cmp -s "$tmp/out" "$tmp/files/$name" || { echo "$who: $name arrived damaged" >&2; exit 1; }
   sleep 0.1  # lets a forked server end and be counted
@@ -184,9 +207,21 @@ fetch() {
 
 median() { sort -n | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
 
-start_busy() {
-  for _ in $(seq "$(nproc)"); do
-    (while :; do :; done) &
+# Where curl and the servers (every thread of theirs) run: "CURL-CPU SERVER-CPU", or "any".
+curl_on=()
+place() {
+  local server_cpus=0-$(($(nproc) - 1))
+  curl_on=()
+  if [ "$1" != any ]; then
+    curl_on=(taskset -c "$1")
+    server_cpus=$2
+  fi
+  for who in "${servers[@]}"; do taskset -a -p -c "$server_cpus" "${pid_of[$who]}" >/dev/null; done
+}
+
+start_busy() {  # loop i on processor i, lest the scheduler move them about and make two on one
+  for cpu in $(seq 0 $(($(nproc) - 1))); do
+    taskset -c "$cpu" bash -c 'while :; do :; done' &
     busy+=($!)
   done
   sleep 0.5
@@ -194,9 +229,12 @@ start_busy() {
 
 echo "TFTP benchmark: $name ($blocks blocks of 512 bytes), curl, $reps repetitions, $(nproc) processors," \
   "load $(cut -d' ' -f1-3 /proc/loadavg); processor time from ${cgroup:+a cgroup}${cgroup:-/proc (ticks of 1/$ticks s)}"
-declare -A times cpus
+declare -A times cpus paths turns
 for mode in "${modes[@]}"; do
-  [ "$mode" = loaded ] && start_busy
+  case $mode in
+    loaded-same) start_busy; place 0 0 ;;
+    loaded-apart) start_busy; place 0 1 ;;
+  esac
   for who in "${servers[@]}"; do  # warm-up, not counted
     host=${addr[$who]}
     [ "$mode" = lan ] && host=${relay_addr[$who]}
@@ -213,27 +251,47 @@ for mode in "${modes[@]}"; do
       times[$mode,$who]+="$t "
       cpus[$mode,$who]+="$c "
       line+=$(printf '  %s %.3f/%.3f' "$who" "$(echo "$t / 1000000" | bc -l)" "$(echo "$c / 1000000000" | bc -l)")
+      if [ "$mode" = lan ]; then
+        read -r s cl late < <(relay_turns "$who")
+        paths[$who]+="$(echo "$t / ($t - $s)" | bc -l) "
+        turns[$who]+="$s $cl $late,"
+        line+=$(printf '/%.3f' "$(echo "$s / 1000000" | bc -l)")
+      fi
     done
-    echo "  $mode run $r (time/cpu s):$line"
+    what="time/cpu"
+    [ "$mode" = lan ] && what+="/server's turns"
+    echo "  $mode run $r ($what s):$line"
   done
-  [ "$mode" = loaded ] && stop_busy
+  [[ $mode == loaded-* ]] && { stop_busy; place any; }
 done
 
 bound=$(echo "($blocks + 1) * 2 * $delay_us / 1000000" | bc -l)
 echo
-printf '%-7s %-15s %9s %9s %9s %9s %11s\n' mode server "time s" "cpu s" time/hpa cpu/hpa time/bound
+printf '%-12s %-15s %9s %9s %9s %9s %11s %11s\n' mode server "time s" "cpu s" time/hpa cpu/hpa time/nominal time/path
 for mode in "${modes[@]}"; do
   ht=$(echo "${times[$mode,hpa]}" | tr ' ' '\n' | grep . | median)
   hc=$(echo "${cpus[$mode,hpa]}" | tr ' ' '\n' | grep . | median)
   for who in "${servers[@]}"; do
     t=$(echo "${times[$mode,$who]}" | tr ' ' '\n' | grep . | median)
     c=$(echo "${cpus[$mode,$who]}" | tr ' ' '\n' | grep . | median)
-    b=""
-    [ "$mode" = lan ] && b=$(printf '%.3f' "$(echo "$t / 1000000 / $bound" | bc -l)")
+    b="" p=""
+    if [ "$mode" = lan ]; then
+      b=$(printf '%.3f' "$(echo "$t / 1000000 / $bound" | bc -l)")
+      p=$(printf '%.3f' "$(echo "${paths[$who]}" | tr ' ' '\n' | grep . | median)")
+    fi
     cr=n/a
     [ "$hc" != 0 ] && cr=$(printf '%.2f' "$(echo "$c / $hc" | bc -l)")
-    printf '%-7s %-15s %9.3f %9.3f %9.2f %9s %11s\n' "$mode" "${label[$who]}" "$(echo "$t / 1000000" | bc -l)" \
-      "$(echo "$c / 1000000000" | bc -l)" "$(echo "$t / $ht" | bc -l)" "$cr" "$b"
+    printf '%-12s %-15s %9.3f %9.3f %9.2f %9s %11s %11s\n' "$mode" "${label[$who]}" "$(echo "$t / 1000000" | bc -l)" \
+      "$(echo "$c / 1000000000" | bc -l)" "$(echo "$t / $ht" | bc -l)" "$cr" "$b" "$p"
   done
 done
-echo "(medians of $reps; lan: relay $delay_us us each way, bound $(printf '%.3f' "$bound") s)"
+if [[ " ${modes[*]} " == *" lan "* ]]; then
+  echo "lan, per block (us, medians): the server's turn; how late the relay's sends ended and curl's turn, in the path"
+  for who in "${servers[@]}"; do
+    per_block() { echo "${turns[$who]}" | tr ',' '\n' | grep . | awk -v f="$1" -v b="$blocks" '{print $f / b}' | median; }
+    printf '  %-15s server %5.1f   relay %5.1f   curl %5.1f\n' "${label[$who]}" "$(per_block 1)" "$(per_block 3)" \
+      "$(per_block 2)"
+  done
+fi
+echo "(medians of $reps; lan: relay $delay_us us each way, nominal bound $(printf '%.3f' "$bound") s;" \
+  "time/path: the time over the time less the server's turns)"

@@ -12,6 +12,13 @@
 // A datagram leaves DELAY_US after the kernel received it (SO_TIMESTAMPNS), so that the relay's own
 // wake-up does not add to the delay: it sleeps until shortly before that moment and waits out the rest
 // awake. It runs until it is killed.
+//
+// It also times both peers: from the moment it passes a datagram to one of them until that peer's next
+// datagram reaches the relay is that peer's turn. On SIGUSR1 it prints, for the transfer since the last
+// request, "turns: server US client US late US datagrams N": the time spent in the server's and in the
+// client's turns and by how much the relay's sends ended after their datagrams were due, in all. The time of
+// a transfer less the server's turns is what it would have taken with a server that answers at once, over
+// this path and with this client.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -21,6 +28,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +41,8 @@ namespace {
 constexpr std::size_t MAX_DATAGRAM = 2048;
 constexpr std::size_t QUEUE_SLOTS = 256;   // lock-step TFTP has one or two datagrams in flight
 constexpr std::int64_t AWAKE_NS = 40'000;  // the last part of a delay is waited out awake
+
+volatile std::sig_atomic_t report_asked = 0;
 
 std::int64_t now_ns() {
   timespec ts{};
@@ -85,6 +95,11 @@ class Relay {
         queue_(QUEUE_SLOTS) {}
 
   [[noreturn]] void run() {
+    // SIGUSR1 is let in only while the relay waits, so that a report asked for in between is not missed.
+    sigset_t usr1;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    sigprocmask(SIG_BLOCK, &usr1, &unblocked_);
     std::vector<pollfd> fds;
     for (;;) {
       send_due();
@@ -96,29 +111,48 @@ class Relay {
       timespec timeout{};
       const timespec* wait = nullptr;  // nothing held: sleep until a datagram comes
       if (count_ > 0) {
-        std::int64_t left = queue_[head_].due_ns - now_ns() - AWAKE_NS;
+        std::int64_t left = send_at(queue_[head_]) - now_ns() - AWAKE_NS;
         if (left < 0) left = 0;
         timeout = {static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
         wait = &timeout;
       }
-      if (ppoll(fds.data(), fds.size(), wait, nullptr) < 0 && errno != EINTR) std::perror("ppoll");
+      if (ppoll(fds.data(), fds.size(), wait, &unblocked_) < 0 && errno != EINTR) std::perror("ppoll");
+      if (report_asked) {
+        report_asked = 0;
+        std::printf("turns: server %lld client %lld late %lld datagrams %lld\n",
+                    static_cast<long long>(server_turns_ / 1000),
+                    static_cast<long long>(client_turns_ / 1000), static_cast<long long>(late_ / 1000),
+                    static_cast<long long>(datagrams_));
+        std::fflush(stdout);
+      }
       for (const pollfd& p : fds) {
         if (p.revents & POLLIN) drain(p.fd);
       }
-      if (count_ > 0) wait_until(queue_[head_].due_ns);
+      if (count_ > 0) wait_until(send_at(queue_[head_]));
     }
   }
 
  private:
-  void wait_until(std::int64_t due_ns) {
-    while (now_ns() < due_ns && due_ns - now_ns() <= AWAKE_NS) {
+  // A send on loopback delivers the datagram and wakes its reader before it returns, which takes a
+  // while on a virtual machine (some 15 us): so a datagram is sent that much before it is due.
+  std::int64_t send_at(const Held& h) const { return h.due_ns - send_cost_; }
+
+  void wait_until(std::int64_t when) {
+    while (now_ns() < when && when - now_ns() <= AWAKE_NS) {
     }
   }
 
   void send_due() {
-    while (count_ > 0 && queue_[head_].due_ns <= now_ns()) {
+    std::int64_t now = now_ns();
+    while (count_ > 0 && send_at(queue_[head_]) <= now) {
       const Held& h = queue_[head_];
       sendto(h.out_fd, h.data, h.length, 0, reinterpret_cast<const sockaddr*>(&h.to), sizeof h.to);
+      const std::int64_t sent = now_ns();
+      send_cost_ += (sent - now - send_cost_) / 16;
+      now = sent;
+      late_ += sent - h.due_ns;
+      ++datagrams_;
+      (h.out_fd == back_fd_ ? server_turn_from_ : client_turn_from_) = sent;
       head_ = (head_ + 1) % queue_.size();
       --count_;
     }
@@ -149,6 +183,9 @@ class Relay {
         }
       }
       if (!address(fd, from, h) || full) continue;
+      std::int64_t& turn_from = fd == back_fd_ ? server_turn_from_ : client_turn_from_;
+      if (turn_from != 0) (fd == back_fd_ ? server_turns_ : client_turns_) += received - turn_from;
+      turn_from = 0;
       h.due_ns = received + delay_ns_;
       h.length = static_cast<std::size_t>(n);
       ++count_;
@@ -161,6 +198,8 @@ class Relay {
       for (const Route& r : routes_)
         close(r.front);
       routes_.clear();
+      server_turns_ = client_turns_ = late_ = datagrams_ = 0;
+      server_turn_from_ = client_turn_from_ = 0;
       client_ = from;
       h.out_fd = back_fd_;
       h.to = server_;
@@ -199,6 +238,11 @@ class Relay {
   std::vector<Route> routes_;
   std::vector<Held> queue_;
   Held spare_{};
+  sigset_t unblocked_{};
+  // When the relay last passed a datagram to the server or the client (0: its answer is in).
+  std::int64_t server_turn_from_ = 0, client_turn_from_ = 0;
+  std::int64_t server_turns_ = 0, client_turns_ = 0, late_ = 0, datagrams_ = 0;
+  std::int64_t send_cost_ = 0;  // how long a send takes, averaged over the last few
   std::size_t head_ = 0, count_ = 0;
 };
 
@@ -219,6 +263,7 @@ int main(int argc, char** argv) {
   server.sin_port = htons(static_cast<std::uint16_t>(std::atoi(argv[4])));
   const std::int64_t delay_ns = std::atoll(argv[5]) * 1000;
 
+  std::signal(SIGUSR1, [](int) { report_asked = 1; });
   prctl(PR_SET_TIMERSLACK, 1UL);  // wake up when asked, not up to 50 us later
   int listen_fd = open_socket(listen_address, port);
   int back_fd = open_socket(listen_address, 0);
