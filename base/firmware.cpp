@@ -32,6 +32,12 @@ void load_image(FirmwareImage& image, int id) {
 
 }  // namespace
 
+void set_image_version(FirmwareImage& image, const char* version) {
+  char* field = reinterpret_cast<char*>(image.header + IMAGE_VERSION_OFFSET);
+  std::memset(field, 0, IMAGE_HEADER_SIZE - IMAGE_VERSION_OFFSET);
+  copy_text(field, IMAGE_HEADER_SIZE - IMAGE_VERSION_OFFSET, version);
+}
+
 const FirmwareResource* find_firmware_resource(const char* type, int id) {
   std::size_t count = 0;
   const FirmwareResource* table = firmware_resources(count);

@@ -23,6 +23,8 @@ struct FirmwareImage {
 inline const char* image_version(const FirmwareImage& image) {
   return reinterpret_cast<const char*>(image.header + IMAGE_VERSION_OFFSET);
 }
+// Writes a version there, cut to fit, the rest of the field cleared (for tools and tests).
+void set_image_version(FirmwareImage& image, const char* version);
 
 // An image linked into the executable, found by type name and number.
 struct FirmwareResource {

@@ -152,6 +152,8 @@ class Relay {
       now = sent;
       late_ += sent - h.due_ns;
       ++datagrams_;
+      // A turn counts from the end of the send, when the datagram is in: a peer woken on another
+      // processor may answer a microsecond or two before the send returns.
       (h.out_fd == back_fd_ ? server_turn_from_ : client_turn_from_) = sent;
       head_ = (head_ + 1) % queue_.size();
       --count_;

@@ -59,7 +59,7 @@ TEST_P(HeldUpgradeRequest, VerificationIsNotDelayed) {
   auto run = std::make_unique<UpgradeRun>();
   run->target_image.data = image.data();
   run->target_image.size = static_cast<std::uint32_t>(image.size());
-  std::strcpy(reinterpret_cast<char*>(run->target_image.header) + IMAGE_VERSION_OFFSET, "3.2.1");
+  set_image_version(run->target_image, "3.2.1");
   run->local_addresses[0] = PC;
   run->timing.settle_steps = 4;  // about 128 ms
   run->timing.verify_attempts = 1;

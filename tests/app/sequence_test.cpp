@@ -85,7 +85,7 @@ class Sequence : public ::testing::Test {
     run_ = std::make_unique<UpgradeRun>();
     run_->local_addresses[0] = 0x7F000001;
     run_->local_address = 0x7F000001;
-    std::strcpy(reinterpret_cast<char*>(run_->transition_image.header) + IMAGE_VERSION_OFFSET, "3.0.5");
+    set_image_version(run_->transition_image, "3.0.5");
     run_->phone_variant = phone_variant_;
     run_->upgrade_stage.store(stage);
     runner_.start([this] { return run_upgrade_sequence(*run_, recorders); });

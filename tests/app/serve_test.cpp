@@ -29,8 +29,7 @@ constexpr std::uint32_t LOOPBACK = 0x7F000001;
 
 FirmwareImage image_of(const Bytes& bytes, const char* version) {
   FirmwareImage image{bytes.data(), static_cast<std::uint32_t>(bytes.size()), {}};
-  copy_text(reinterpret_cast<char*>(image.header + IMAGE_VERSION_OFFSET),
-            IMAGE_HEADER_SIZE - IMAGE_VERSION_OFFSET, version);
+  set_image_version(image, version);
   return image;
 }
 

@@ -83,7 +83,7 @@ TEST(FirmwareImages, StandardBuildCarriesTheSampleTargetAlone) {
 
 TEST(StageDecision, ComparesTheDeviceWithTheTransitionVersion) {
   UpgradeRun run;
-  std::strcpy(reinterpret_cast<char*>(run.transition_image.header) + IMAGE_VERSION_OFFSET, "3.0.5");
+  set_image_version(run.transition_image, "3.0.5");
   struct Case {
     const char* device;
     std::int32_t stage;

@@ -152,7 +152,7 @@ void QtBackendTest::init() {
   run.upgrade_stage.store(1);
   run.device_address = 0;
   run.local_address = 0;
-  copy_text(run.device_address_text, sizeof run.device_address_text, "192.168.100.200");
+  copy_text(run.device_address_text, sizeof run.device_address_text, "127.100.200.250");
   commands_seen.clear();
 }
 
@@ -166,8 +166,8 @@ void QtBackendTest::address_typed_and_confirmed_from_another_thread() {
     const char* typed;
     bool enter;  // else the OK button, after the second local address is picked
     unsigned device, local;
-  } rows[] = {{"10.1.0.13", false, 0x0A01000D, 0x0A000005},
-              {"192.168.1.2", true, 0xC0A80102, 0xC0A80114}};  // the first item, selected at the start
+  } rows[] = {{"127.100.200.250", false, 0x7F64C8FA, 0x7F640A0B},
+              {"127.0.0.9", true, 0x7F000009, 0x7F000001}};  // the first item, selected at the start
   for (const auto& row : rows) {
     ModalRun result(IDD_ADDRESS, address_dialog_proc);
     QtDialog* d = wait_dialog(IDD_ADDRESS);
@@ -424,7 +424,7 @@ void QtBackendTest::dialog_frame_is_centred() {
     QVERIFY(gui.manager().get_window_rect(d->handle(), r));
     QCOMPARE(QRect(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1)), d->frameGeometry());
   }
-  QCOMPARE(d->windowTitle(), QStringLiteral("QOR@192.168.100.200 Upgrade Successful!"));
+  QCOMPARE(d->windowTitle(), QStringLiteral("QOR@127.100.200.250 Upgrade Successful!"));
   QTRY_COMPARE(QApplication::focusWidget(), child<QPushButton>(d, IDOK));  // once the window is active
   QTest::keyClick(d, Qt::Key_Return);                                      // OK is the default button
   QTRY_VERIFY(result.ready());
@@ -461,7 +461,7 @@ void QtBackendTest::every_kind_of_control_is_drawn_and_every_text_fits() {
   QCOMPARE(child<QLineEdit>(password, password_ids::PASSWORD)->echoMode(), QLineEdit::Password);
   QCOMPARE(child<QLineEdit>(password, password_ids::USERNAME)->text(), QStringLiteral("admin"));
   QCOMPARE(child<QComboBox>(address, address_ids::LOCAL_ADDRESSES)->currentText(),
-           QStringLiteral("192.168.1.20"));
+           QStringLiteral("127.0.0.1"));
   for (QLabel* l : password->findChildren<QLabel*>()) {
     QVERIFY(l->alignment() & Qt::AlignRight);  // "User" and "Password"
   }

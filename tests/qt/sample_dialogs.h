@@ -8,11 +8,11 @@
 
 #include "base/run.h"
 #include "front/qt/qt_toolkit.h"
+#include "tests/support/sample_windows.h"
 
 namespace qor::qt::test {
 
-// A run record with typical values (product, versions, device data) for the dialogs to show.
-UpgradeRun& sample_run();
+using qor::test::sample_run;
 
 // Opens every template as a modeless window owned by the calling (GUI) thread, filled the way the
 // program fills it, and waits until Qt has drawn them all. Returns the windows in template order.

@@ -12,12 +12,6 @@
 
 namespace qor::test {
 
-inline void set_image_version(FirmwareImage& image, const char* version) {
-  std::memset(image.header + IMAGE_VERSION_OFFSET, 0, IMAGE_HEADER_SIZE - IMAGE_VERSION_OFFSET);
-  copy_text(reinterpret_cast<char*>(image.header + IMAGE_VERSION_OFFSET),
-            IMAGE_HEADER_SIZE - IMAGE_VERSION_OFFSET, version);
-}
-
 class DialogTest : public ::testing::Test {
  protected:
   DialogTest() {

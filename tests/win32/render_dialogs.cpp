@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "front/win32/win32_toolkit.h"
-#include "tests/win32/sample_dialogs.h"
+#include "tests/support/sample_windows.h"
 #include "ui/dialog_templates.h"
 
 #include "front/win32/windows_api.h"  // last
@@ -258,7 +258,7 @@ int main(int argc, char** argv) {
   int problems = 0, made = 0;
   bool right_font = true;
   for (const qor::DialogTemplate& t : qor::all_dialog_templates()) {
-    qor::Window w = qor::win32::test::open_sample_dialog(tk, t.id);
+    qor::Window w = qor::test::open_sample_dialog(tk, t.id);
     HWND hwnd = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(w));
     if (hwnd == nullptr) {
       std::printf("%d: no window\n", t.id);

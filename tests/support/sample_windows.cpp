@@ -1,4 +1,4 @@
-#include "tests/win32/sample_dialogs.h"
+#include "tests/support/sample_windows.h"
 
 #include <utility>
 #include <vector>
@@ -9,7 +9,7 @@
 #include "ui/error_box.h"
 #include "ui/texts.h"
 
-namespace qor::win32::test {
+namespace qor::test {
 
 namespace {
 
@@ -53,19 +53,14 @@ std::intptr_t record_of(const Sample& sample) {
   return reinterpret_cast<std::intptr_t>(&sample);
 }
 
-void set_version(FirmwareImage& image, const char* version) {
-  char* at = reinterpret_cast<char*>(image.header + IMAGE_VERSION_OFFSET);
-  copy_text(at, IMAGE_HEADER_SIZE - IMAGE_VERSION_OFFSET, version);
-}
-
 }  // namespace
 
 UpgradeRun& sample_run() {
   static UpgradeRun run;
   static bool filled = [] {
     copy_text(run.product_display_name, sizeof run.product_display_name, "QOR-3300/6600");
-    set_version(run.target_image, "3.2.1");
-    set_version(run.transition_image, "3.0.5");
+    set_image_version(run.target_image, "3.2.1");
+    set_image_version(run.transition_image, "3.0.5");
     run.local_addresses[0] = 0x7F000001;
     run.local_addresses[1] = 0x7F640A0B;
     copy_text(run.device_address_text, sizeof run.device_address_text, "127.100.200.250");
@@ -116,4 +111,4 @@ Window open_sample_dialog(Toolkit& tk, int id) {
   return Window::none;
 }
 
-}  // namespace qor::win32::test
+}  // namespace qor::test
