@@ -9,15 +9,9 @@
 #include <QtTest>
 
 #include <chrono>
-#include <cstring>
 #include <thread>
-#include <utility>
 
-#include "base/text.h"
 #include "ui/dialog_templates.h"
-#include "ui/dialogs.h"
-#include "ui/error_box.h"
-#include "ui/texts.h"
 
 namespace qor::qt::test {
 
