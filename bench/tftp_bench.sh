@@ -34,6 +34,10 @@ modes=("$@")
 [ ${#modes[@]} -gt 0 ] || modes=(idle loaded lan)
 for i in "${!modes[@]}"; do [ "${modes[$i]}" = loaded ] && modes[$i]="loaded-same loaded-apart"; done
 read -r -a modes <<<"${modes[*]}"
+if [ "$(nproc)" -lt 2 ] && [[ " ${modes[*]} " == *" loaded-apart "* ]]; then
+  echo "one processor: loaded-apart left out"
+  read -r -a modes <<<"${modes[*]/loaded-apart/}"
+fi
 build=${QOR_BENCH_BUILD:-build-tftp-bench}
 port=${QOR_BENCH_PORT:-6969}
 mib=${QOR_BENCH_MIB:-8}
@@ -293,5 +297,7 @@ if [[ " ${modes[*]} " == *" lan "* ]]; then
       "$(per_block 2)"
   done
 fi
-echo "(medians of $reps; lan: relay $delay_us us each way, nominal bound $(printf '%.3f' "$bound") s;" \
-  "time/path: the time over the time less the server's turns)"
+lan_note=""
+[[ " ${modes[*]} " == *" lan "* ]] &&
+  lan_note="; lan: relay $delay_us us each way, nominal bound $(printf '%.3f' "$bound") s, time/path: the time over the time less the server's turns"
+echo "(medians of $reps$lan_note)"
