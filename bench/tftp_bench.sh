@@ -291,10 +291,10 @@ for mode in "${modes[@]}"; do
 done
 if [[ " ${modes[*]} " == *" lan "* ]]; then
   echo "lan, per block (us, medians): the server's turn; how late the relay's sends ended and curl's turn, in the path"
+  per_block() { echo "${turns[$1]}" | tr ',' '\n' | grep . | awk -v f="$2" -v b="$blocks" '{print $f / b}' | median; }
   for who in "${servers[@]}"; do
-    per_block() { echo "${turns[$who]}" | tr ',' '\n' | grep . | awk -v f="$1" -v b="$blocks" '{print $f / b}' | median; }
-    printf '  %-15s server %5.1f   relay %5.1f   curl %5.1f\n' "${label[$who]}" "$(per_block 1)" "$(per_block 3)" \
-      "$(per_block 2)"
+    printf '  %-15s server %5.1f   relay %5.1f   curl %5.1f\n' "${label[$who]}" "$(per_block "$who" 1)" \
+      "$(per_block "$who" 3)" "$(per_block "$who" 2)"
   done
 fi
 lan_note=""

@@ -24,6 +24,8 @@ struct Endpoint {
 // false when it cannot. Everything else here needs it to have succeeded.
 bool start_networking();
 
+void close_socket(SocketHandle handle);  // an invalid handle is left alone
+
 // Closes the socket it holds when it goes out of scope.
 class Socket {
  public:
@@ -48,7 +50,7 @@ class Socket {
     handle_ = INVALID_SOCKET_HANDLE;
     return h;
   }
-  inline void close();
+  void close() { close_socket(release()); }
 
  private:
   SocketHandle handle_ = INVALID_SOCKET_HANDLE;
@@ -56,7 +58,6 @@ class Socket {
 
 SocketHandle open_tcp_socket();
 SocketHandle open_udp_socket();
-void close_socket(SocketHandle handle);
 bool bind_socket(SocketHandle handle, std::uint32_t address, std::uint16_t port);
 bool connect_socket(SocketHandle handle, std::uint32_t address, std::uint16_t port);
 bool set_nonblocking(SocketHandle handle);
@@ -85,10 +86,5 @@ long receive_bytes(SocketHandle handle, void* buffer, std::size_t size);
 // gives, as they are. With `loopback`, loopback addresses alone (a device simulated on this machine is
 // reached from a loopback address only; on Windows that is 127.0.0.1). Returns how many were stored.
 int enumerate_local_addresses(std::uint32_t* out, int capacity, bool loopback = false);
-
-void Socket::close() {
-  close_socket(handle_);
-  handle_ = INVALID_SOCKET_HANDLE;
-}
 
 }  // namespace qor
