@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/process.h"
+#include "base/text.h"
 #include "front/console/terminal.h"
 #include "net/clock.h"
 #include "ui/dialog_templates.h"
@@ -356,9 +357,9 @@ void ConsoleView::show_confirm(const WindowSnapshot& s) {
                 {confirm_ids::PRODUCT_NAME, "Product Name"}};
   std::string text = s.title + "\n\n" + item_text(s, confirm_ids::TEXT) + "\n";
   for (const auto& f : fields) {
-    char line[300];
-    std::snprintf(line, sizeof line, "  %16s  %s\n", f.label, item_text(s, f.id).c_str());
-    text += line;
+    char label[24];
+    std::snprintf(label, sizeof label, "  %16s  ", f.label);
+    text += label + visible_text(item_text(s, f.id)) + "\n";
   }
   print_text(text);
   bool go = answers_.yes || (answers_.interactive && ask_yes_no("Upgrade? [y/N] "));
@@ -367,7 +368,8 @@ void ConsoleView::show_confirm(const WindowSnapshot& s) {
 }
 
 void ConsoleView::show_success(const WindowSnapshot& s) {
-  print_text(s.title + "\n" + item_text(s, success_ids::TEXT) + "\n  " + item_text(s, success_ids::VERSION));
+  print_text(s.title + "\n" + item_text(s, success_ids::TEXT) + "\n  " +
+             visible_text(item_text(s, success_ids::VERSION)));
   manager_.user_command(s.window, IDOK);
 }
 
