@@ -48,7 +48,8 @@ Outcome start_tftp_listener(UpgradeRun& run, std::uint16_t& port) {
 void tftp_listener_thread(UpgradeRun& run, TftpListener& listener) {
   for (bool first = true;; first = false) {
     TftpRequester requester{};
-    Outcome waited = wait_for_read_request(listener, run.tftp_filename, first, run.timing, requester);
+    Outcome waited =
+        wait_for_read_request(listener, run.tftp_filename, run.device_address, first, run.timing, requester);
     if (waited != Outcome::none) finish_run(run, waited);
     Outcome served = run_tftp_session(run, listener, requester);
     if (run.upgrade_stage.load() != 0 || (served != Outcome::none && !stage_failure(served))) {
@@ -57,7 +58,10 @@ void tftp_listener_thread(UpgradeRun& run, TftpListener& listener) {
       end_run();
     }
     report_outcome(run, served);
-    run.upgrade_stage.store(1);  // the sequence now announces the target image's name
+    // The transition image's name is retired before the stage moves on: a request repeated under it
+    // must not be answered with the target image. The sequence announces the target's name next.
+    run.tftp_filename.set("");
+    run.upgrade_stage.store(1);
   }
 }
 
@@ -87,8 +91,8 @@ Outcome run_settling_wait(Window window, const bool& cancelled, const char* stag
 
 Outcome verify_upgrade(UpgradeRun& run, std::uint32_t local_addr, std::uint32_t device,
                        const FirmwareImage& image, std::int32_t stage) {
-  // A page without the version label leaves the version read before: the comparison is made with that.
-  DeviceInfo info = run.device_info;
+  // Only what the page says now counts: a page without the version label matches nothing.
+  DeviceInfo info{};
   RequestResult result;
   for (unsigned attempt = 0; attempt < run.timing.verify_attempts && result.received <= 0; ++attempt) {
     result = run_device_request(
@@ -128,7 +132,7 @@ Outcome run_tftp_session(UpgradeRun& run, TftpListener& listener, const TftpRequ
     return Outcome::user_abort;
   toolkit().destroy_window(window);
   if (transfer != Outcome::none) return transfer;
-  return verify_upgrade(run, session->local_addr, session->peer_addr, image, stage);
+  return verify_upgrade(run, session->local_addr, run.device_address, image, stage);
 }
 
 }  // namespace qor

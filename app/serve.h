@@ -28,7 +28,7 @@ Outcome run_tftp_session(UpgradeRun& run, TftpListener& listener, const TftpRequ
 Outcome run_settling_wait(Window window, const bool& cancelled, const char* stage_name,
                           const UpgradeRun& run);
 
-// Reads the status page of the device that fetched `image` and compares the version it reports.
+// Reads the status page of the device named and compares the version it reports now with `image`'s.
 Outcome verify_upgrade(UpgradeRun& run, std::uint32_t local_addr, std::uint32_t device,
                        const FirmwareImage& image, std::int32_t stage);
 

@@ -116,9 +116,7 @@ Outcome run_upgrade_sequence(UpgradeRun& run, const SequenceOperations& ops) {
       sleep_ms(run.timing.stage_poll_ms);
     }
     char name[128];
-    // Our C library's rand() goes past 32767; the names keep to at most four hex digits.
-    std::snprintf(name, sizeof name, texts::TFTP_FILENAME_FORMAT, static_cast<unsigned>(std::rand() & 0x7FFF),
-                  1);
+    std::snprintf(name, sizeof name, texts::TFTP_FILENAME_FORMAT, run.tftp_filename.draw_number(), 1);
     run.tftp_filename.set(name);
     if (Outcome failed = send_upgrade_trigger(run, ops, port); failed != Outcome::none) return failed;
   }

@@ -34,16 +34,27 @@ struct DeviceInfo {
 };
 
 // The name the device is told to fetch. The sequence rewrites it between the stages while the listener
-// thread compares read requests with it.
+// thread compares read requests with it; an empty name matches no request.
 class TftpFilename {
  public:
+  TftpFilename() = default;
+  TftpFilename(const TftpFilename&) = delete;
+  TftpFilename& operator=(const TftpFilename&) = delete;
+  ~TftpFilename();
+
   void set(const char* name);
   void get(char* out, std::size_t size) const;
   bool equals(const char* name) const;
 
+  // The number for a new name, 0 to 0x7FFF: drawn from the process's own unpredictable source and held
+  // by no other live name of this process (so runs side by side never announce the same file). It
+  // replaces the number this name held.
+  unsigned draw_number();
+
  private:
   mutable std::mutex mutex_;
   char text_[128] = "";
+  int number_ = -1;  // the number held in the process's pool; -1 when none
 };
 
 struct UpgradeRun {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/process.h"
+#include "base/text.h"
 #include "base/trace.h"
 #include "tftp/tftp_packet.h"
 #include "tftp/tftp_session.h"
@@ -92,8 +93,8 @@ Outcome open_tftp_listener(std::uint32_t local_addr, TftpListener& listener) {
   return Outcome::none;
 }
 
-Outcome wait_for_read_request(TftpListener& listener, const TftpFilename& expected, bool explain,
-                              const Timing& timing, TftpRequester& requester) {
+Outcome wait_for_read_request(TftpListener& listener, const TftpFilename& expected, std::uint32_t device,
+                              bool explain, const Timing& timing, TftpRequester& requester) {
   WaitState w{Window::none, {}, 0, Clock::now()};
   w.window = toolkit().create_dialog(IDD_WAITING, transfer_dialog_proc,
                                      reinterpret_cast<std::intptr_t>(&w.window_state));
@@ -113,7 +114,11 @@ Outcome wait_for_read_request(TftpListener& listener, const TftpFilename& expect
       step_waiting_window(w);
       continue;
     }
-    if (accept_listener_datagram(listener.rx_buffer, static_cast<std::size_t>(n), expected)) {
+    if (from != device) {
+      char stranger[16];
+      format_ipv4(stranger, sizeof stranger, from);
+      debug_trace("+++ TFTP datagram from %s:%u ignored: not the device\n", stranger, port);
+    } else if (accept_listener_datagram(listener.rx_buffer, static_cast<std::size_t>(n), expected)) {
       toolkit().destroy_window(w.window);
       requester = {from, port};
       return Outcome::none;

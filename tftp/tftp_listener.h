@@ -40,11 +40,12 @@ Outcome open_tftp_listener(std::uint32_t local_addr, TftpListener& listener);
 bool accept_listener_datagram(const unsigned char* datagram, std::size_t length,
                               const TftpFilename& expected);
 
-// Shows the waiting window (dialog 114; its explanation only when `explain`), polls the socket until a
-// read request names `expected` and destroys the window again. Outcome::none with the requester, or
-// user_abort when the user cancelled (the window is then gone already). Should another thread end the
-// run meanwhile, it ends this thread too (end_run).
-Outcome wait_for_read_request(TftpListener& listener, const TftpFilename& expected, bool explain,
-                              const Timing& timing, TftpRequester& requester);
+// Shows the waiting window (dialog 114; its explanation only when `explain`), polls the socket until the
+// device at `device` asks for `expected` and destroys the window again. Nothing from another address is
+// looked at or answered: whoever else knows or guesses the name gets nothing. Outcome::none with the
+// requester, or user_abort when the user cancelled (the window is then gone already). Should another
+// thread end the run meanwhile, it ends this thread too (end_run).
+Outcome wait_for_read_request(TftpListener& listener, const TftpFilename& expected, std::uint32_t device,
+                              bool explain, const Timing& timing, TftpRequester& requester);
 
 }  // namespace qor

@@ -81,10 +81,8 @@ std::uint32_t chosen_local_address(Window window, const UpgradeRun& run) {
 }
 
 void accept_address(Window window, UpgradeRun& run) {
-  // The program's random numbers run from 0 to 32767 whatever RAND_MAX is here, so the number part of
-  // the name stays within four hex digits, at most 7fff.
   char name[32];
-  std::snprintf(name, sizeof name, texts::TFTP_FILENAME_FORMAT, static_cast<unsigned>(std::rand() & 0x7FFF),
+  std::snprintf(name, sizeof name, texts::TFTP_FILENAME_FORMAT, run.tftp_filename.draw_number(),
                 static_cast<int>(run.upgrade_stage.load()));
   run.tftp_filename.set(name);
   run.local_address = chosen_local_address(window, run);

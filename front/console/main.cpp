@@ -2,18 +2,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "app/upgrade.h"
 #include "base/process.h"
+#include "base/text.h"
 #include "base/trace.h"
 #include "front/console/console_view.h"
+#include "front/console/files.h"
 #include "front/console/fleet_cli.h"
 #include "front/console/terminal.h"
+#include "http/request_runner.h"
 #include "net/socket.h"
 #include "ui/dialogs.h"
 #include "ui/texts.h"
@@ -74,8 +77,42 @@ void exit_with_outcome(int) {
   std::_Exit(run && run->outcome.load() == qor::Outcome::upgraded ? 0 : 1);
 }
 
+// Trace lines quote what devices and peers sent: shown with visible escapes, so that none of it is
+// taken by the terminal for a control sequence or a line of its own.
 void trace_to_stderr(const char* line) {
-  std::fputs(line, stderr);
+  std::string_view text(line);
+  const bool newline = !text.empty() && text.back() == '\n';
+  if (newline) text.remove_suffix(1);
+  std::string shown = qor::visible_text(text);
+  if (newline) shown += '\n';
+  std::fputs(shown.c_str(), stderr);
+}
+
+// The first line of the file. The password dialog takes no more than this, and a longer one cut short
+// would be refused by the device as if it were wrong.
+constexpr std::size_t MAX_CREDENTIAL_LENGTH = qor::CREDENTIAL_LIMIT - 1;
+constexpr std::size_t MAX_PASSWORD_FILE = 4096;
+
+std::string read_password_file(const std::string& path) {
+  std::string text;
+  switch (qor::console::read_small_file(path, MAX_PASSWORD_FILE, text)) {
+    case qor::console::FileRead::unreadable:
+      usage("cannot read a password from " + path);
+    case qor::console::FileRead::too_large:
+      usage("--password-file: " + path + " is larger than " + std::to_string(MAX_PASSWORD_FILE) +
+            " bytes; it should hold the password alone");
+    case qor::console::FileRead::read:
+      break;
+  }
+  std::string line = text.substr(0, text.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.size() > MAX_CREDENTIAL_LENGTH)
+    usage("--password-file: the password is longer than " + std::to_string(MAX_CREDENTIAL_LENGTH) +
+          " characters, the most the program can send");
+  if (qor::console::readable_by_others(path))
+    std::fprintf(stderr, "qor-upgrade-cli: warning: %s can be read by others than its owner (chmod 600 %s)\n",
+                 path.c_str(), path.c_str());
+  return line;
 }
 
 }  // namespace
@@ -142,13 +179,10 @@ int main(int argc, char** argv) {
       answers.local_address = value();
     } else if (arg == "--user") {
       answers.user = value();
+      if (answers.user->size() > MAX_CREDENTIAL_LENGTH)
+        usage("--user: a user name of at most " + std::to_string(MAX_CREDENTIAL_LENGTH) + " characters");
     } else if (arg == "--password-file") {
-      std::string path = value();
-      std::ifstream file(path);
-      std::string line;
-      if (!file || !std::getline(file, line)) usage("cannot read a password from " + path);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      answers.password = line;
+      answers.password = read_password_file(value());
     } else if (arg == "--yes" || arg == "-y") {
       answers.yes = true;
     } else if (arg == "--verbose" || arg == "-v") {

@@ -28,6 +28,8 @@ termios typing_shown{};
 }  // namespace
 
 void hold_interrupts() {
+  // A reader that went away (| head) must not end a run half-way: a failed write is only lost output.
+  signal(SIGPIPE, SIG_IGN);
   sigset_t set = interrupt_signals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }

@@ -10,7 +10,8 @@
 namespace qor::console {
 
 // Holds Ctrl-C and the request to terminate back from every thread, so that watch_interrupts alone sees
-// them; one that comes before the watcher runs waits for it. First thing in main, before any thread.
+// them; one that comes before the watcher runs waits for it. A closed pipe on standard output ends
+// nothing. First thing in main, before any thread.
 void hold_interrupts();
 
 // Waits for what hold_interrupts held back: the first Ctrl-C calls `cancel` after printing

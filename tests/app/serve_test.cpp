@@ -91,6 +91,7 @@ class Session : public Serve {
   }
 
   void start(TftpTestPeer& device) {
+    run_.device_address = device.address();
     device.aim(LOOPBACK, listener_.port);
     const TftpRequester requester{device.address(), device.port()};
     worker_.start([this, requester] { return run_tftp_session(run_, listener_, requester); });
@@ -197,13 +198,15 @@ TEST_F(Serve, SettlingWaitLastsItsFullLengthAcrossTheClockWrap) {
   EXPECT_EQ(positions.back(), 6);
 }
 
-// Verification reads the status page from port 80 of the address that fetched the image.
+// Verification reads the status page from port 80 of the device named, and judges only what that page
+// says after the upload: the device reported the target version before it, which must count for nothing.
 struct VerifyCase {
   const char* name;
   std::uint32_t device;  // one address per case, so that the cases can run side by side
   std::int32_t stage;
   std::int32_t phone;
-  const char* reported;  // null: the device closes every connection without a word
+  const char* reported;  // null: the device closes every connection without a word; "": a page without
+                         // the version label
   Outcome outcome;
 };
 
@@ -215,7 +218,11 @@ TEST_P(SessionVerify, ComparesTheReportedVersionWithTheServedImage) {
   if (!http.ok()) GTEST_SKIP() << "port 80 cannot be bound here";
   test::HttpReply silent;
   silent.close_silently = true;
-  http.set_default(c.reported ? status_page(c.reported) : silent);
+  const bool labelled = c.reported && *c.reported;
+  http.set_default(!c.reported ? silent
+                   : labelled  ? status_page(c.reported)
+                               : test::http_page("<p>503 Service Unavailable</p>"));
+  copy_text(run_.device_info.software_version, DEVICE_FIELD_SIZE, c.stage ? "3.2.1" : "3.0.5");
   run_.timing.verify_attempts = 3;
   run_.upgrade_stage.store(c.stage);
   run_.phone_variant = c.phone;
@@ -229,7 +236,7 @@ TEST_P(SessionVerify, ComparesTheReportedVersionWithTheServedImage) {
   for (const std::string& request : http.requests())
     EXPECT_EQ(request.rfind("GET /admin/advanced ", 0), 0u);
   EXPECT_EQ(event_index("show 111") >= 0, c.outcome == Outcome::upgraded);
-  EXPECT_STREQ(run_.device_info.software_version, c.reported ? c.reported : "");
+  EXPECT_STREQ(run_.device_info.software_version, !c.reported ? (c.stage ? "3.2.1" : "3.0.5") : c.reported);
   EXPECT_TRUE(fake_->message_boxes().empty());  // the caller reports
 }
 
@@ -242,7 +249,9 @@ INSTANTIATE_TEST_SUITE_P(
         VerifyCase{"PhoneSkipsComparison", 0x7F000714, 1, 1, "9.9.9", Outcome::upgraded},
         VerifyCase{"TransitionMatchesQuietly", 0x7F000715, 0, 0, "3.0.5", Outcome::none},
         VerifyCase{"TransitionDiffers", 0x7F000716, 0, 0, "3.2.1", Outcome::version_not_matching},
-        VerifyCase{"StatusPageNeverComes", 0x7F000717, 1, 0, nullptr, Outcome::no_response}),
+        VerifyCase{"StatusPageNeverComes", 0x7F000717, 1, 0, nullptr, Outcome::no_response},
+        VerifyCase{"PageWithoutVersion", 0x7F000718, 1, 0, "", Outcome::version_not_matching},
+        VerifyCase{"TransitionPageWithoutVersion", 0x7F000719, 0, 0, "", Outcome::version_not_matching}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The listener thread on its low port, from the transition stage; skipped where such ports cannot be
@@ -258,6 +267,7 @@ class ListenerThread : public Serve {
   bool start(std::uint32_t pc, const char* name) {
     if (!test::low_ports_allowed()) return false;
     run_.local_address = pc;
+    run_.device_address = pc + 1;
     run_.upgrade_stage.store(0);
     run_.tftp_filename.set(name);
     started_ = start_tftp_listener(run_, port_) == Outcome::none;
@@ -282,6 +292,7 @@ struct StagesCase {
 class ListenerStages : public ListenerThread, public ::testing::WithParamInterface<StagesCase> {};
 
 // A transition stage that fails on its own is reported, and the target image is served all the same.
+// Only the device named is served, each image under its own name only.
 TEST_P(ListenerStages, ServesTheTransitionImageThenTheTargetOnTheSamePort) {
   if (!test::loopback_sources_kept()) GTEST_SKIP() << test::LOOPBACK_SOURCES_LOST;
   const StagesCase& c = GetParam();
@@ -294,6 +305,10 @@ TEST_P(ListenerStages, ServesTheTransitionImageThenTheTargetOnTheSamePort) {
   run_.timing.verify_attempts = 1;
   if (!start(c.pc, "/qor11.bi0")) GTEST_SKIP() << "low ports need privilege";
   Window first = fake_->wait_for(IDD_WAITING);
+  TftpTestPeer stranger(c.pc + 2);  // knows the name, and asks first
+  stranger.aim(c.pc, port_);
+  stranger.send_rrq("/qor11.bi0");
+  EXPECT_TRUE(stranger.drain(150ms).empty());
   device_.send_rrq("/qor11.bi0");
   Bytes first_image;
   ASSERT_TRUE(fetch(device_, first_image, port_));
@@ -312,9 +327,13 @@ TEST_P(ListenerStages, ServesTheTransitionImageThenTheTargetOnTheSamePort) {
   EXPECT_EQ(fake_->last_state(first).controls[waiting_ids::TEXT].text, texts::WAITING_HELP);
   EXPECT_EQ(fake_->last_state(second).controls[waiting_ids::TEXT].text, "");
 
+  device_.send_rrq("/qor11.bi0");  // repeated before the target's name is announced
+  EXPECT_TRUE(device_.drain(150ms).empty());
   run_.tftp_filename.set("/qor22.bi1");
   device_.send_rrq("/qor11.bi0");
+  stranger.send_rrq("/qor22.bi1");
   EXPECT_TRUE(device_.drain(150ms).empty());
+  EXPECT_TRUE(stranger.drain(1ms).empty());
   device_.send_rrq("/qor22.bi1");
   Bytes second_image;
   ASSERT_TRUE(fetch(device_, second_image, port_));

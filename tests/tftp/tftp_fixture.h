@@ -147,7 +147,7 @@ class WaitTest : public TransportTest {
 
   void start(bool explain = true) {
     worker_.start([this, explain] {
-      return wait_for_read_request(listener_, filename_, explain, timing_, requester_);
+      return wait_for_read_request(listener_, filename_, peer_.address(), explain, timing_, requester_);
     });
   }
 

@@ -119,7 +119,11 @@ TEST_F(Wait, LeavesEverythingElseUnansweredAndReturnsTheRequester) {
   }
   test::throw_at(peer_, {test::unterminated_request(1500), test::unterminated_request(test::HUGE_DATAGRAM),
                          Bytes(test::HUGE_DATAGRAM, 0), test::data_of(1500)});
+  test::TftpTestPeer stranger(0x7F003304);  // another host that knows the name
+  stranger.aim(LOOPBACK, port_);
+  stranger.send(test::rrq_bytes(NAME));
   EXPECT_TRUE(peer_.drain(200ms).empty());
+  EXPECT_TRUE(stranger.drain(1ms).empty());
   EXPECT_FALSE(worker_.done());
   EXPECT_TRUE(fake_->snapshot(waiting));
 
@@ -173,7 +177,7 @@ TEST_F(Wait, StandardClientFetchesTheImage) {
   if (std::system("command -v curl >/dev/null 2>&1") != 0) GTEST_SKIP() << "curl is not installed";
   const Bytes image = test::pattern_bytes(100000 + 300, 9);
   worker_.start([this, image] {
-    if (Outcome waited = wait_for_read_request(listener_, filename_, false, timing_, requester_);
+    if (Outcome waited = wait_for_read_request(listener_, filename_, LOOPBACK, false, timing_, requester_);
         waited != Outcome::none)
       return waited;
     TftpSession session;

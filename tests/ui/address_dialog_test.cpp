@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <memory>
 #include <regex>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "tests/ui/dialog_fixture.h"
 #include "ui/dialog_templates.h"
@@ -109,8 +111,7 @@ class FileName : public AddressDialog, public ::testing::WithParamInterface<int>
 TEST_P(FileName, CarriesTheStageDigitAndAShortHexNumber) {
   run_.upgrade_stage.store(GetParam());
   // Several runs, so that the hex part is seen at different lengths.
-  for (unsigned seed = 1; seed <= 20; ++seed) {
-    std::srand(seed);
+  for (int run = 0; run < 20; ++run) {
     ASSERT_EQ(confirm("10.1.0.13"), 1);
     std::string name = tftp_filename();
     std::smatch m;
@@ -122,6 +123,21 @@ TEST_P(FileName, CarriesTheStageDigitAndAShortHexNumber) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Stages, FileName, ::testing::Values(0, 1));
+
+// Runs side by side in one process (a fleet) must never announce the same file, however many there are;
+// a run's next stage replaces the number it held.
+TEST(FileNumber, NoTwoLiveNamesShareOne) {
+  std::vector<std::unique_ptr<TftpFilename>> names(3000);
+  for (int round = 0; round < 2; ++round) {
+    std::set<unsigned> live;
+    for (auto& name : names) {
+      if (!name) name = std::make_unique<TftpFilename>();
+      live.insert(name->draw_number());
+    }
+    EXPECT_EQ(live.size(), names.size());
+    EXPECT_LE(*live.rbegin(), 0x7FFFu);
+  }
+}
 
 class InvalidAddress : public AddressDialog, public ::testing::WithParamInterface<const char*> {};
 
