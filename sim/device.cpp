@@ -57,6 +57,11 @@ std::string device_version(Device& d) {
   return d.version;
 }
 
+bool device_flashed(Device& d) {
+  std::lock_guard<std::mutex> hold(d.lock);
+  return d.good_fetches > 0;
+}
+
 bool device_stopping(const Device& d) {
   return stop_requested || d.stopping;
 }

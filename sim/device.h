@@ -45,7 +45,7 @@ struct Device {
   unsigned nonce_serial = 0;
   std::mt19937 random{std::random_device{}()};
 
-  int good_fetches = 0;
+  int good_fetches = 0;  // images taken
   int bad_fetches = 0;
   bool ending = false;  // the --once condition has been met
   bool page_read_since = false;
@@ -56,6 +56,8 @@ struct Device {
 };
 
 std::string device_version(Device& device);
+// True once a good image has been taken.
+bool device_flashed(Device& device);
 bool device_offline(Device& device);
 // True once the simulator or this device is stopping.
 bool device_stopping(const Device& device);

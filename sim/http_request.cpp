@@ -95,7 +95,8 @@ std::string status_page(const StatusValues& v) {
   return "<html><head><title>QOR Device Status</title></head><body>\n<table>\n" +
          row("Product Name:", v.product_name) + row("Serial Number:", v.serial_number) +
          row("MAC Address:", v.mac_address) + row("Hardware Version:", v.hardware_version) +
-         row("Software Version:", v.software_version) + "</table>\n</body></html>\n";
+         (v.version_label ? row("Software Version:", v.software_version) : std::string()) +
+         "</table>\n</body></html>\n";
 }
 
 }  // namespace qor::sim

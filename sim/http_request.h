@@ -33,6 +33,7 @@ struct StatusValues {
   std::string software_version;
   std::string hardware_version;
   std::string serial_number;
+  bool version_label = true;  // false: the page leaves out "Software Version:" and its value
 };
 
 std::string status_page(const StatusValues& values);

@@ -100,8 +100,9 @@ bool authorized(Connection& c, const HttpRequest& request) {
 
 void serve_status(Connection& c) {
   const SimConfig& config = c.device.config;
-  StatusValues values{config.product_name, config.mac_address, device_version(c.device),
-                      config.hardware_version, config.serial_number};
+  StatusValues values{config.product_name,      config.mac_address,
+                      device_version(c.device), config.hardware_version,
+                      config.serial_number,     !(config.no_version_after && device_flashed(c.device))};
   reply(c, 200, "OK", status_page(values));
   sim_log("http", "%s: 200 status page, software version %s", c.peer.c_str(),
           values.software_version.c_str());

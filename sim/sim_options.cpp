@@ -239,6 +239,8 @@ const std::vector<OptionRule>& option_table() {
       {"delay-upgrade-reply", Arg::REQUIRED, seconds(&SimConfig::delay_upgrade_reply)},
       {"fetch-before-reply", Arg::NONE, flag(&SimConfig::fetch_before_reply)},
       {"hold-upgrade-request", Arg::NONE, flag(&SimConfig::hold_upgrade_request)},
+      {"no-version-after", Arg::NONE, flag(&SimConfig::no_version_after)},
+      {"repeat-request", Arg::NONE, flag(&SimConfig::repeat_request)},
       {"once", Arg::OPTIONAL, set_once},
       {"final-version", Arg::REQUIRED, text(&SimConfig::final_version)},
       {"linger", Arg::REQUIRED, seconds(&SimConfig::linger_seconds)},
@@ -425,6 +427,9 @@ Faults:
   --stop-acking-after K    acknowledge up to block K, then stay silent
   --wrong-name-first       first ask for a wrong name (letter case changed), then the right one
   --never-fetch            answer the upgrade request but never fetch
+  --no-version-after       after an upgrade, a status page without "Software Version:"
+  --repeat-request         after a good fetch, ask for the same name again from a new port (an
+                           answer to it is a FAULT: that name's image has been served)
   --never-answer-http      accept connections and never answer
   --delay-upgrade-reply S  answer the upgrade request S seconds late
   --fetch-before-reply     start fetching before the upgrade request is answered

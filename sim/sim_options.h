@@ -52,6 +52,8 @@ struct SimConfig {
   double delay_upgrade_reply = 0;
   bool fetch_before_reply = false;
   bool hold_upgrade_request = false;
+  bool no_version_after = false;  // after an upgrade the status page lacks its version label
+  bool repeat_request = false;    // after a good fetch, ask for the same name once more
 
   // Ending.
   int once = 0;  // 0: run until a signal; N: end after N good fetches (or the first bad one)

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "net/socket.h"
 #include "sim/sim_log.h"
@@ -391,6 +392,26 @@ bool open_sockets(Fetch& f) {
   return f.second.valid() && bind_socket(f.second.get(), f.config.address, 0);
 }
 
+// The same name asked for again from a port of its own, while the device flashes: nothing may answer
+// it, least of all with another image. Waits up to a minute and a half on a thread of its own.
+void ask_again(const SimConfig& config, const UpgradeTarget& target) {
+  std::thread([config, target] {
+    Fetch f(config, target);
+    if (!open_sockets(f)) return;
+    sim_log("tftp", "asking for %s again (--repeat-request)", target.file_name.c_str());
+    send_packet(f, make_read_request(target.file_name, config.rrq_options));
+    std::uint8_t buf[2048];
+    std::uint32_t from;
+    std::uint16_t port;
+    long n = receive_packet(f, buf, sizeof buf, 90, from, port);
+    if (n > 0)
+      sim_log("tftp", "FAULT: %s:%u answered %s again with %s", ipv4_text(from).c_str(), port,
+              target.file_name.c_str(), describe(buf, n).c_str());
+    else if (n == 0)
+      sim_log("tftp", "no answer to %s asked again, as it should be", target.file_name.c_str());
+  }).detach();
+}
+
 void judge(Fetch& f) {
   f.result.bytes = static_cast<std::uint32_t>(f.image.size());
   if (f.phase != Phase::DONE) return;
@@ -471,6 +492,7 @@ FetchResult run_tftp_fetch(const SimConfig& config, const UpgradeTarget& target)
   send_packet(f, make_read_request(target.file_name, config.rrq_options));
   run_transfer(f);
   if (f.phase == Phase::DONE) dally(f);
+  if (f.phase == Phase::DONE && config.repeat_request) ask_again(config, target);
   judge(f);
   return f.result;
 }

@@ -49,6 +49,7 @@ run_cli() {
       grep -qF -- "$INTERRUPT_AT" "$work/cli.out" && break
       sleep 0.05
     done
+    [ -z "${BEFORE_INTERRUPT:-}" ] || $BEFORE_INTERRUPT
     kill -INT "$pid" 2>/dev/null
   fi
   wait "$pid"
@@ -59,6 +60,35 @@ wait_sim() {
   wait "$sim_pid"
   sim_status=$?
   sim_pid=
+}
+
+# Another host on the network that knows the protocol: it asks the program's listener for every name the
+# program could have announced and counts the answers.
+steal_image() {
+  python3 - "$work/thief.out" <<'PY'
+import socket, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.99", 0))
+s.setblocking(False)
+answers = 0
+def drain():
+    global answers
+    try:
+        while True:
+            s.recvfrom(2048)
+            answers += 1
+    except BlockingIOError:
+        pass
+for stage in (1, 0):
+    for n in range(0x8000):
+        s.sendto(b"\0\1/qor%x.bi%d\0octet\0tsize\0" b"0\0" % (n, stage), ("127.0.0.1", 69))
+        if n % 64 == 63:
+            time.sleep(0.001)
+            drain()
+time.sleep(1)
+drain()
+open(sys.argv[1], "w").write(f"answers {answers}\n")
+PY
 }
 
 expect_out() { grep -qF -- "$1" "$work/cli.out" "$work/cli.err" || fail "expected output: $1"; }
@@ -76,7 +106,8 @@ case $scenario in
     expect_out "3.2.1"
     ;;
   two_stage)
-    start_sim --once --final-version 3.2.1 --version-before 3.0.0
+    # The device asks for each name once more while it flashes: neither is answered again.
+    start_sim --once --final-version 3.2.1 --version-before 3.0.0 --repeat-request
     run_cli "$cli2"
     wait_sim
     expect_status 0
@@ -85,6 +116,7 @@ case $scenario in
     expect_out "Uploading Transition Firmware"
     expect_out "Uploading Target Firmware"
     expect_out "Upgrade Successful!"
+    ! grep -q FAULT "$work/sim.log" || fail "a name was served again"
     ;;
   password)
     printf 'secret\n' >"$work/password"
@@ -147,6 +179,33 @@ case $scenario in
     expect_status 0
     [ "$sim_status" -eq 0 ] || fail "device status $sim_status: the image did not arrive whole"
     expect_out "Upgrade Successful!"
+    ;;
+  stolen_transfer)
+    # The device named never fetches; another host tries every name: it gets nothing, and the run waits
+    # for the device until it is cancelled.
+    start_sim --never-fetch
+    INTERRUPT_AT="Waiting For Firmware Download Request From QOR" BEFORE_INTERRUPT=steal_image run_cli "$cli"
+    expect_status 1
+    expect_out "Upgrade Failed: User Abort"
+    grep -qx "answers 0" "$work/thief.out" || fail "another host was served: $(cat "$work/thief.out")"
+    ! grep -q "Upgrade Successful" "$work/cli.out" || fail "reported success"
+    ;;
+  no_version_after)
+    # Already on the target version before; after flashing the page says no version at all.
+    start_sim --once --version-before 3.2.1 --no-version-after
+    run_cli "$cli"
+    expect_status 1
+    expect_out "Upgrade Failed: Version not matching"
+    ;;
+  closed_pipe)
+    # The reader of the output goes away early: the run still verifies, and its status says so.
+    start_sim --once
+    { "$cli" --device "$device" --yes </dev/null 2>"$work/cli.err"; echo $? >"$work/status"; } | head -c 1 >/dev/null
+    wait_sim
+    cli_status=$(cat "$work/status")
+    expect_status 0
+    [ "$sim_status" -eq 0 ] || fail "device status $sim_status"
+    expect_log "status page read after the last fetch"
     ;;
   never_fetches)
     start_sim --never-fetch

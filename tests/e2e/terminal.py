@@ -8,11 +8,14 @@
              changes the user name at the password prompt, and the upgrade succeeds from that address.
   interrupt  Ctrl-C at each prompt of the run ends it at once: silently at the warning, with
              "Upgrade Failed: User Abort" at the password prompt.
+  hostile    a device whose status page carries terminal control sequences and a fake line: they
+             reach the terminal as visible escapes only (confirmation and trace); the user declines.
 
 Exits 77 (skipped) without root: the device's port 80 and TFTP's port 69.
 """
 import os
 import pty
+import re
 import select
 import signal
 import subprocess
@@ -139,6 +142,38 @@ def interrupt(sim, cli):
             fail(f"password: exit status {status}", term.text)
 
 
+def hostile(sim, cli):
+    fields = ["--serial", "\x1b[2J\x1b[HQOR1", "--product-name", "\x1b]0;owned\x07QOR-4710",
+              "--mac", "02:00\r\nUpgrade Successful!", "--hardware-version", "\u009b31m1.0\x7f"]
+    with tempfile.NamedTemporaryFile("w+") as log:
+        device = start_sim(sim, log, "--address", "127.0.0.42", *fields)
+        term = Terminal([cli, "--device", "127.0.0.42", "--verbose"])
+        term.expect("Continue? [y/N] ")
+        term.type("y")
+        while "Upgrade? [y/N] " not in term.text:
+            if "Your IP Address [1]: " in term.text:
+                term.expect("Your IP Address [1]: ")
+                term.type("")
+            elif not term._read(20):
+                fail("no confirmation", term.text)
+        shown = term.text
+        term.expect("Upgrade? [y/N] ")
+        term.type("n")
+        status = term.wait(timeout=10)
+        device.terminate()
+        device.wait()
+    for visible in ["\\x1b[2J\\x1b[HQOR1", "\\x1b]0;owned\\x07QOR-4710", "02:00\\x0d\\x0aUpgrade Successful!",
+                    "\\u009b31m1.0\\x7f"]:
+        if visible not in shown:
+            fail(f"expected {visible!r} on the confirmation", shown)
+    # The program's own escape (erase to the end of the progress line) is the only one there may be.
+    stray = re.findall(r"\x1b(?!\[K)|\x07|\x7f|\x9b", term.text)
+    if stray or re.search(r"^Upgrade Successful!", term.text, re.M):
+        fail(f"device bytes reached the terminal raw: {stray!r}", repr(term.text))
+    if status != 1 or "Upgrade Failed: User Abort" not in term.text:
+        fail(f"exit status {status}", term.text)
+
+
 def main():
     scenario, sim, cli = sys.argv[1:4]
     if os.geteuid() != 0:
@@ -151,6 +186,8 @@ def main():
         choices(sim, cli)
     elif scenario == "interrupt":
         interrupt(sim, cli)
+    elif scenario == "hostile":
+        hostile(sim, cli)
     else:
         fail(f"unknown scenario {scenario}")
     print(f"ok: {scenario}")
