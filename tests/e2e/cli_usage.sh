@@ -23,13 +23,21 @@ check 2 "give --yes" -- "$cli" --device 127.0.0.99
 check 2 "unknown option --frobnicate" -- "$cli" --frobnicate
 check 2 "--device needs a value" -- "$cli" --device
 check 2 "cannot read a password from /nonexistent/pw" -- "$cli" --device 127.0.0.99 --yes --password-file /nonexistent/pw
+check 2 "/dev/zero is larger than 4096 bytes" -- "$cli" --device 127.0.0.99 --yes --password-file /dev/zero
+long=$(mktemp)
+trap 'rm -f "$out" "$long"' EXIT
+head -c 127 /dev/zero | tr '\0' x >"$long"
+check 2 "the password is longer than 126 characters" -- "$cli" --device 127.0.0.99 --yes --password-file "$long"
+check 2 "--user: a user name of at most 126 characters" -- "$cli" --device 127.0.0.99 --yes --user "$(cat "$long")"
+echo secret >"$long" && chmod 644 "$long"
+check 2 "warning: $long can be read by others than its owner" -- "$cli" --device 1.2.3 --yes --password-file "$long"
 # Checked as the address dialog checks it, before any request goes out.
 check 2 "--device: not a valid IPv4 address" -- "$cli" --device 1.2.3 --yes
 check 2 "--device: not a valid IPv4 address" -- "$cli" --device 0.0.0.0 --yes
 check 2 "--local-address 127.9.9.9 is not an address of this PC" -- "$cli" --device 127.0.0.99 --yes --local-address 127.9.9.9
 # Several devices: every address and the number of jobs are checked before anything is sent.
 devices=$(mktemp)
-trap 'rm -f "$out" "$devices"' EXIT
+trap 'rm -f "$out" "$long" "$devices"' EXIT
 for n in $(seq 2 102); do echo "127.0.1.$n"; done >"$devices"
 check 2 "--jobs 101: at most 100 devices can be upgraded at once" -- "$cli" --devices "$devices" --jobs 101 --yes
 check 2 "--jobs: give a number from 1 to 100" -- "$cli" --devices "$devices" --jobs 0 --yes
