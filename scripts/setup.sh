@@ -10,6 +10,7 @@ packages=(
   clang clang-format libclang-rt-dev
   curl
   python3 iproute2
+  ansible-core  # the Ansible collection's test
   apache2 apache2-utils lighttpd
   xvfb openbox
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64
@@ -38,7 +39,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     own_policy=1
   fi
   status=0
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" || status=$?
+  apt-get install -y -qq -o DPkg::Lock::Timeout=600 --no-install-recommends "${missing[@]}" || status=$?
   [ $own_policy -eq 0 ] || rm -f "$policy"
   exit $status
 fi
