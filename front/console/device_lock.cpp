@@ -40,7 +40,7 @@ Lock take(const std::string& address, bool keep) {
   }
   if (!keep) CloseHandle(h);
 #else
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return Lock::unavailable;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
