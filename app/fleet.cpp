@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "app/serve.h"
 #include "app/upgrade.h"
 #include "base/process.h"
 #include "base/text.h"
@@ -23,6 +24,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto TICK = std::chrono::milliseconds(100);
+constexpr auto PORT_RETRY = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -48,8 +50,9 @@ class DeviceView : public DialogView {
 };
 
 struct FleetDevice {
-  FleetDevice(FleetState& owner, std::string text, std::uint32_t value)
+  FleetDevice(FleetState& owner, std::size_t position, std::string text, std::uint32_t value)
       : fleet(owner),
+        index(position),
         address(std::move(text)),
         address_value(value),
         view(*this),
@@ -59,6 +62,7 @@ struct FleetDevice {
   }
 
   FleetState& fleet;
+  const std::size_t index;
   const std::string address;
   const std::uint32_t address_value;
   UpgradeRun run;
@@ -75,6 +79,9 @@ struct FleetDevice {
   bool finished = false;
   bool two_stages = false;
   bool timed_out = false;
+  bool password_refused = false;
+  bool stopped = false;  // cancelled at its confirmation: skipped, planned, or kept back by the batch rule
+  bool busy = false;
   Window confirm = Window::none;
   int password_prompts = 0;
   std::set<Window> connecting, waiting;
@@ -97,6 +104,8 @@ struct FleetState {
   void set_phase(FleetDevice& d, DevicePhase phase, std::int32_t stage);
   void start_runs(void (*body)(FleetDevice&));
   void release_runs();
+  std::vector<BatchTurn> batch_turns() const;
+  bool may_wait_for_port(Clock::time_point deadline);
   void enforce_wait_limit();
   bool settled(bool until_confirmation) const;
 
@@ -115,6 +124,7 @@ struct FleetState {
   std::vector<std::unique_ptr<FleetDevice>> devices;
   int active = 0;
   bool interrupted = false;
+  bool planning = false;
   Decision decision = Decision::pending;
 };
 
@@ -153,10 +163,40 @@ StartupOptions startup_for(const FleetDevice& d) {
   return startup;
 }
 
+// The device whose run this thread carries: the sequence's operations below find their fleet by it.
+thread_local FleetDevice* current_device = nullptr;
+
+// Every request of a fleet run has a deadline, and one that finds every local port taken (other runs,
+// or devices that do not answer) waits for one instead of failing.
+RequestResult bounded_device_request(UpgradeRun& run, const RequestJob& job, DeviceInfo& info) {
+  FleetDevice* d = current_device;
+  if (!d) return run_device_request(run, job, info);
+  RequestJob bounded = job;
+  bounded.timeout_ms = d->fleet.options.connect_timeout_seconds * 1000;
+  const auto deadline = Clock::now() + std::chrono::seconds(d->fleet.options.wait_limit_seconds);
+  for (;;) {
+    RequestResult r = run_device_request(run, bounded, info);
+    if (r.failure != Outcome::http_bind_failed || !d->fleet.may_wait_for_port(deadline)) return r;
+  }
+}
+
+// The TFTP ports are one pool for every run on this PC: a run that finds them all taken waits its turn.
+Outcome waiting_tftp_listener(UpgradeRun& run, std::uint16_t& port) {
+  FleetDevice* d = current_device;
+  const auto deadline = Clock::now() + std::chrono::seconds(d ? d->fleet.options.wait_limit_seconds : 0);
+  for (;;) {
+    Outcome o = start_tftp_listener(run, port);
+    if (o != Outcome::listener_bind_failed || !d || !d->fleet.may_wait_for_port(deadline)) return o;
+  }
+}
+
+const SequenceOperations FLEET_OPERATIONS{&bounded_device_request, &waiting_tftp_listener};
+
 void run_upgrade(FleetDevice& d) {
   InRunScope in(&d.scope);
+  current_device = &d;
   try {
-    upgrade_main(d.run, startup_for(d));
+    upgrade_main(d.run, startup_for(d), FLEET_OPERATIONS);
   } catch (const RunExit&) {
     // The listener ended the run; the outcome is in the run record.
   }
@@ -166,6 +206,7 @@ void run_upgrade(FleetDevice& d) {
 
 void run_info(FleetDevice& d) {
   InRunScope in(&d.scope);
+  current_device = &d;
   try {
     if (Outcome failed = init_program(d.run, startup_for(d)); failed != Outcome::none) {
       d.run.outcome.store(failed);
@@ -180,7 +221,7 @@ void run_info(FleetDevice& d) {
     d.run.device_address = d.address_value;
     copy_text(d.run.device_address_text, sizeof d.run.device_address_text, d.address.c_str());
     DeviceInfo info{};
-    RequestResult r = run_device_request(
+    RequestResult r = bounded_device_request(
         d.run,
         {d.run.local_address, HTTP_BIND_PORT_BASE, d.run.device_address, DEVICE_HTTP_PORT, STATUS_PAGE_PATH},
         info);
@@ -252,6 +293,18 @@ void FleetState::finish(FleetDevice& d) {
   d.report.outcome = o;
   d.report.after = version_after(d);
   d.report.flashed = version_flashed(d);
+  // A device that answered a plan is described by its decision alone.
+  if (d.report.code == FleetOutcome::pending && !(planning && d.report.answered)) {
+    RunFacts facts;
+    facts.outcome = o;
+    facts.answered = d.report.answered;
+    facts.released = d.released;
+    facts.declined = d.report.declined;
+    facts.password_refused = d.password_refused;
+    facts.delivered = d.run.delivered_stage.load() >= 0;
+    facts.interrupted = interrupted;
+    d.report.code = classify_run(facts);
+  }
   refresh(d);
   changed.notify_all();
 }
@@ -259,12 +312,17 @@ void FleetState::finish(FleetDevice& d) {
 void FleetState::on_password(FleetDevice& d, Window w) {
   std::lock_guard lock(mutex);
   const int prompt = d.password_prompts++;
-  if (prompt == 0 && options.password) {
-    if (options.user) d.manager.user_set_text(w, password_ids::USERNAME, *options.user);
-    d.manager.user_set_text(w, password_ids::PASSWORD, *options.password);
+  const DeviceCredentials* own =
+      d.index < options.credentials.size() ? &options.credentials[d.index] : nullptr;
+  const std::optional<std::string>& user = own && own->user ? own->user : options.user;
+  const std::optional<std::string>& password = own && own->password ? own->password : options.password;
+  if (prompt == 0 && password) {
+    if (user) d.manager.user_set_text(w, password_ids::USERNAME, *user);
+    d.manager.user_set_text(w, password_ids::PASSWORD, *password);
     d.manager.user_command(w, IDOK);
     return;
   }
+  d.password_refused = true;
   d.report.note = prompt == 0 ? "it asks for a password and none was given"
                               : "it did not accept the user name and password";
   d.manager.user_command(w, IDCANCEL);
@@ -282,7 +340,19 @@ void FleetState::on_confirm(FleetDevice& d, Window w) {
     --active;
   }
   refresh(d);
-  if (decision == Decision::no || interrupted) {
+  const std::string carried = version_of(d.run.target_image).text;
+  d.report.decision = decide_flash(d.report.before.software_version, carried.c_str(), options.flash);
+  if (d.report.decision != FlashDecision::flash || planning) {
+    // Left alone before the one confirmation: it is not among the devices it asks about.
+    d.stopped = true;
+    if (!planning) {
+      d.report.code = skip_outcome(d.report.decision);
+      d.report.note = d.report.decision == FlashDecision::skip_current
+                          ? std::string("already runs ") + carried
+                          : "runs a newer version";
+    }
+    d.manager.user_command(w, IDCANCEL);
+  } else if (decision == Decision::no || interrupted) {
     d.report.declined = !interrupted;
     d.manager.user_command(w, IDCANCEL);
   }
@@ -372,6 +442,8 @@ void DeviceView::on_progress_pos(Window window, int, int pos) {
 
 int DeviceView::message_box(Window, const std::string& text, const std::string&, unsigned) {
   std::lock_guard lock(device_.fleet.mutex);
+  if (device_.stopped && !device_.fleet.interrupted)
+    return IDOK;  // its Cancel was the fleet's, not a failure
   device_.report.message = text;
   return IDOK;
 }
@@ -382,6 +454,13 @@ void FleetState::start_runs(void (*body)(FleetDevice&)) {
     if (active >= options.jobs || interrupted) return;
     if (d.started) continue;
     d.started = true;
+    if (options.claim && !options.claim(d.address)) {
+      d.busy = d.finished = true;
+      d.report.code = FleetOutcome::busy;
+      d.report.note = "another run on this PC is upgrading it";
+      set_phase(d, DevicePhase::done, -1);
+      continue;
+    }
     d.active = true;
     ++active;
     set_phase(d, DevicePhase::reading, -1);
@@ -397,13 +476,41 @@ void FleetState::start_runs(void (*body)(FleetDevice&)) {
   }
 }
 
+std::vector<BatchTurn> FleetState::batch_turns() const {
+  std::vector<BatchTurn> turns;
+  for (const auto& d : devices) {
+    BatchTurn t;
+    t.to_flash = d->report.answered && d->report.decision == FlashDecision::flash && !d->stopped;
+    t.started = d->released;
+    t.outcome = d->finished ? d->report.code : FleetOutcome::pending;
+    turns.push_back(t);
+  }
+  return turns;
+}
+
 void FleetState::release_runs() {
   if (decision != Decision::yes || interrupted) return;
+  const std::vector<BatchTurn> turns = batch_turns();
+  const auto failures = std::count_if(turns.begin(), turns.end(),
+                                      [](const BatchTurn& t) { return counts_as_failure(t.outcome); });
+  const bool limit_reached =
+      options.batch.max_failures > 0 && static_cast<std::size_t>(failures) >= options.batch.max_failures;
   for (auto& dp : devices) {
     FleetDevice& d = *dp;
+    if (d.finished || d.released || d.stopped || d.confirm == Window::none) continue;
+    const Gate gate = batch_gate(options.batch, turns, d.index);
+    if (gate == Gate::wait) continue;
+    if (gate == Gate::stop) {
+      d.stopped = true;
+      d.report.code = FleetOutcome::not_started;
+      d.report.note = limit_reached ? "not started: " + std::to_string(failures) + " devices failed"
+                                    : "not started: a canary did not end upgraded";
+      d.manager.user_command(d.confirm, IDCANCEL);
+      continue;
+    }
     if (active >= options.jobs) return;
-    if (d.finished || d.released || d.confirm == Window::none) continue;
     d.released = true;
+    d.report.released = true;
     d.active = true;
     ++active;
     set_phase(d, DevicePhase::requesting, d.run.upgrade_stage.load());
@@ -428,6 +535,17 @@ void FleetState::enforce_wait_limit() {
     for (Window w : d.waiting)
       d.manager.user_command(w, IDCANCEL);
   }
+}
+
+// While a port is waited for, the run goes on as long as the wait limit and the user allow.
+bool FleetState::may_wait_for_port(Clock::time_point deadline) {
+  {
+    std::lock_guard lock(mutex);
+    if (interrupted) return false;
+  }
+  if (run_ending() || Clock::now() >= deadline) return false;
+  std::this_thread::sleep_for(PORT_RETRY);
+  return true;
 }
 
 bool FleetState::settled(bool until_confirmation) const {
@@ -457,7 +575,7 @@ Fleet::Fleet(FleetOptions options) : state_(std::make_unique<FleetState>(std::mo
   for (const std::string& address : f.options.addresses) {
     std::uint32_t value = 0;
     parse_ip_address(address.c_str(), &value);
-    f.devices.push_back(std::make_unique<FleetDevice>(f, address, value));
+    f.devices.push_back(std::make_unique<FleetDevice>(f, f.devices.size(), address, value));
   }
 }
 
@@ -479,7 +597,7 @@ void Fleet::upgrade(const Confirm& confirm, const Tick& tick) {
   {
     std::lock_guard lock(f.mutex);
     for (const auto& d : f.devices)
-      any_ready = any_ready || (!d->finished && d->confirm != Window::none);
+      any_ready = any_ready || (!d->finished && !d->stopped && d->confirm != Window::none);
   }
   const bool go = any_ready && !interrupted() && confirm && confirm(reports());
   {
@@ -487,10 +605,22 @@ void Fleet::upgrade(const Confirm& confirm, const Tick& tick) {
     f.decision = go ? FleetState::Decision::yes : FleetState::Decision::no;
     for (auto& dp : f.devices) {
       FleetDevice& d = *dp;
-      if (go || d.finished || d.confirm == Window::none) continue;
+      if (go || d.finished || d.stopped || d.confirm == Window::none) continue;
       d.report.declined = !f.interrupted;
       d.manager.user_command(d.confirm, IDCANCEL);
     }
+  }
+  f.drive(tick, run_upgrade, false);
+  for (auto& d : f.devices) {
+    if (d->thread.joinable()) d->thread.join();
+  }
+}
+
+void Fleet::plan(const Tick& tick) {
+  FleetState& f = *state_;
+  {
+    std::lock_guard lock(f.mutex);
+    f.planning = true;
   }
   f.drive(tick, run_upgrade, false);
   for (auto& d : f.devices) {
@@ -520,6 +650,7 @@ void Fleet::cancel_everything() {
     }
     d.started = d.finished = true;
     d.report.outcome = Outcome::user_abort;
+    d.report.code = FleetOutcome::not_started;
     d.report.message = texts::USER_ABORT;
     d.report.note = "not started";
     f.set_phase(d, DevicePhase::done, -1);

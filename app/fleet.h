@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/fleet_policy.h"
 #include "base/outcome.h"
 #include "base/run.h"
 
@@ -27,8 +28,11 @@ namespace qor {
 inline constexpr int MAX_FLEET_JOBS = 100;
 // Devices in one run: far more than a site has, few enough that a runaway list is refused, not read.
 inline constexpr std::size_t MAX_FLEET_DEVICES = 10000;
-inline constexpr int DEFAULT_FLEET_JOBS = 8;
+// As many at once as there are TFTP ports: the settling wait, not the network, sets the pace, so a
+// hundred devices take about the time of one.
+inline constexpr int DEFAULT_FLEET_JOBS = MAX_FLEET_JOBS;
 inline constexpr unsigned DEFAULT_WAIT_LIMIT_SECONDS = 300;
+inline constexpr unsigned DEFAULT_CONNECT_TIMEOUT_SECONDS = 10;
 
 enum class DevicePhase {
   queued,      // its run has not started
@@ -61,21 +65,39 @@ struct DeviceReport {
   std::string after;      // the version it reported after an image was delivered; empty when none
   std::string flashed;    // the version of the last image it acknowledged whole; empty when none
   Outcome outcome = Outcome::none;
-  bool declined = false;  // the user declined the upgrade at the confirmation
-  std::string message;    // the system's message its run ended with; empty when none
-  std::string note;       // what else is known: why the fleet cancelled a window, and so on
+  FleetOutcome code = FleetOutcome::pending;      // how its run ended, for scripts
+  FlashDecision decision = FlashDecision::flash;  // what the run decided once it answered
+  bool released = false;                          // past the confirmation: its upgrade began
+  bool declined = false;                          // the user declined the upgrade at the confirmation
+  std::string message;                            // the system's message its run ended with; empty when none
+  std::string note;  // what else is known: why the fleet cancelled a window, and so on
   std::vector<PhaseMark> phases;
 };
 
+// A device's own user name and password, where the devices file gives them.
+struct DeviceCredentials {
+  std::optional<std::string> user;
+  std::optional<std::string> password;
+};
+
 struct FleetOptions {
-  std::vector<std::string> addresses;        // each a valid IPv4 address as the address dialog takes it
-  std::optional<std::string> local_address;  // an entry of the address dialog's list; default its first
-  std::optional<std::string> user;           // default: the password dialog's preset
-  std::optional<std::string> password;       // none: a device that asks for one fails
-  int jobs = DEFAULT_FLEET_JOBS;             // runs at once, 1 to MAX_FLEET_JOBS
+  std::vector<std::string> addresses;          // each a valid IPv4 address as the address dialog takes it
+  std::vector<DeviceCredentials> credentials;  // by the index of `addresses`; what is missing: below
+  std::optional<std::string> local_address;    // an entry of the address dialog's list; default its first
+  std::optional<std::string> user;             // default: the password dialog's preset
+  std::optional<std::string> password;         // none: a device that asks for one fails
+  int jobs = DEFAULT_FLEET_JOBS;               // runs at once, 1 to MAX_FLEET_JOBS
   // A device that stays this long reading, requesting, waiting for the fetch or verifying without
   // moving on has that window cancelled, as the user would (its run then ends as Cancel ends it).
   unsigned wait_limit_seconds = DEFAULT_WAIT_LIMIT_SECONDS;
+  // Limit of each connect and each wait for a reply of the device's web server, so that a silent device
+  // fails in seconds and gives its local port back.
+  unsigned connect_timeout_seconds = DEFAULT_CONNECT_TIMEOUT_SECONDS;
+  FlashRule flash;
+  BatchRule batch;
+  // Claims the device for this run before its run starts; false when another run on this PC holds it
+  // (the device is then reported busy and never contacted). None: every device is free.
+  std::function<bool(const std::string& address)> claim;
 };
 
 struct FleetState;
@@ -90,13 +112,18 @@ class Fleet {
   Fleet(const Fleet&) = delete;
   Fleet& operator=(const Fleet&) = delete;
 
-  // Reads the status page of every device (each run up to its confirmation), asks `confirm` once when
-  // any answered, and lets the confirmed runs go on, at most `jobs` at once; declined, each run ends as
-  // Cancel at its confirmation ends it. `tick` runs about every 100 ms. Returns when every run has ended.
+  // Reads the status page of every device (each run up to its confirmation) and leaves alone those the
+  // flash rule skips; asks `confirm` once when any is to be flashed, and lets the confirmed runs go on
+  // as the batch rule allows, at most `jobs` at once; declined, each run ends as Cancel at its
+  // confirmation ends it. `tick` runs about every 100 ms. Returns when every run has ended.
   void upgrade(const Confirm& confirm, const Tick& tick);
 
   // Reads the status page of every device and nothing more.
   void read_info(const Tick& tick);
+
+  // Each run up to its confirmation, where it is cancelled: what each device reported and what a run
+  // would do with it (DeviceReport::decision, answered), flashing nothing.
+  void plan(const Tick& tick);
 
   // Ctrl-C: Cancel in every window of every run, now and from now on; runs not started yet never start.
   void cancel_everything();

@@ -64,7 +64,11 @@ bool run_ending() {
 void wait_for_run_end() {
   for (;;) {
     if (run_ending()) end_run();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // The scope's end wakes it at once; the process's end (_Exit, or a test's hook) is looked for.
+    if (thread_scope)
+      thread_scope->wait_for_end(std::chrono::milliseconds(100));
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
 

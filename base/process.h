@@ -2,7 +2,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -41,10 +44,23 @@ class RunScope {
   virtual ~RunScope() = default;
 
   bool ending() const { return ending_.load(); }
-  void end() { ending_.store(true); }
+  void end() {
+    {
+      std::lock_guard lock(mutex_);
+      ending_.store(true);
+    }
+    ended_.notify_all();
+  }
+  // Blocks until the run ends or `limit` has passed; true when it ended.
+  bool wait_for_end(std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex_);
+    return ended_.wait_for(lock, limit, [this] { return ending_.load(); });
+  }
 
  private:
   std::atomic<bool> ending_{false};
+  std::mutex mutex_;
+  std::condition_variable ended_;
 };
 
 // The scope of the calling thread; null outside any.
@@ -92,7 +108,9 @@ void start_core_thread(F&& body) {
 // Sleeps in steps of 10 ms until the process ends. Never returns.
 [[noreturn]] void sleep_forever();
 
-// Sleeps in steps of 10 ms until the run of the calling thread ends (run_ending), then ends it here too.
+// Waits until the run of the calling thread ends (run_ending), then ends it here too: in a scope, woken
+// by the scope's end (a fleet keeps a hundred such threads, which must not wake a hundred times a second
+// each); otherwise in steps of 10 ms.
 [[noreturn]] void wait_for_run_end();
 
 }  // namespace qor

@@ -56,8 +56,8 @@ void extract_device_info(const char* reply, DeviceInfo& info) {
 }  // namespace
 
 SocketHandle open_device_connection(std::uint32_t bind_address, std::uint16_t bind_port_base,
-                                    std::uint32_t remote_address, std::uint16_t remote_port,
-                                    Outcome& failure) {
+                                    std::uint32_t remote_address, std::uint16_t remote_port, Outcome& failure,
+                                    unsigned timeout_ms) {
   Socket socket(open_tcp_socket());
   if (!socket.valid()) {
     failure = Outcome::http_socket_failed;
@@ -73,6 +73,7 @@ SocketHandle open_device_connection(std::uint32_t bind_address, std::uint16_t bi
     failure = Outcome::http_bind_failed;
     return INVALID_SOCKET_HANDLE;
   }
+  if (timeout_ms > 0) set_socket_timeouts(socket.get(), timeout_ms);
   if (!connect_socket(socket.get(), remote_address, remote_port)) return INVALID_SOCKET_HANDLE;
   return socket.release();
 }
@@ -82,7 +83,7 @@ RequestResult fetch_device_page(const RequestJob& job, char* reply_buffer, std::
   RequestResult result;
   if (!reply_buffer || reply_capacity < 0) return result;
   Socket socket(open_device_connection(job.bind_address, job.bind_port_base, job.remote_address,
-                                       job.remote_port, result.failure));
+                                       job.remote_port, result.failure, job.timeout_ms));
   if (result.failure != Outcome::none) return result;
   std::size_t buffer_size = static_cast<std::size_t>(reply_capacity) + 1;
   format_request(job.path ? job.path : "/", reply_buffer, buffer_size, digest);

@@ -17,6 +17,9 @@ struct RequestJob {
   std::uint32_t remote_address;
   std::uint16_t remote_port;
   const char* path;  // sent as it is
+  // Limit of the connect and of each wait for the reply, in ms; 0: none but the system's. A device that
+  // never answers then gives the local port back at this deadline.
+  unsigned timeout_ms = 0;
 };
 
 // What a request brought back.
@@ -49,8 +52,8 @@ RequestResult fetch_device_page(const RequestJob& job, char* reply_buffer, std::
 // INVALID_SOCKET_HANDLE when it cannot be had, with `failure` set when no socket could be made or bound
 // (a refused or failed connect leaves it as it is).
 SocketHandle open_device_connection(std::uint32_t bind_address, std::uint16_t bind_port_base,
-                                    std::uint32_t remote_address, std::uint16_t remote_port,
-                                    Outcome& failure);
+                                    std::uint32_t remote_address, std::uint16_t remote_port, Outcome& failure,
+                                    unsigned timeout_ms = 0);
 
 // One of the REPLY_* codes; a 401 with a usable challenge stores it in `state`.
 int classify_reply_status(const char* reply, DigestState& state);

@@ -6,6 +6,7 @@
 #include <net/if.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -64,6 +65,14 @@ bool connect_socket(SocketHandle handle, std::uint32_t address, std::uint16_t po
 bool set_nonblocking(SocketHandle handle) {
   int flags = ::fcntl(handle, F_GETFL, 0);
   return flags >= 0 && ::fcntl(handle, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+void set_socket_timeouts(SocketHandle handle, unsigned timeout_ms) {
+  timeval limit{};
+  limit.tv_sec = static_cast<time_t>(timeout_ms / 1000);
+  limit.tv_usec = static_cast<suseconds_t>(timeout_ms % 1000 * 1000);
+  ::setsockopt(handle, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  ::setsockopt(handle, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
 void set_reuse_address(SocketHandle handle) {

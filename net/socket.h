@@ -61,6 +61,8 @@ SocketHandle open_udp_socket();
 bool bind_socket(SocketHandle handle, std::uint32_t address, std::uint16_t port);
 bool connect_socket(SocketHandle handle, std::uint32_t address, std::uint16_t port);
 bool set_nonblocking(SocketHandle handle);
+// Bounds each blocking send and receive (and, on Linux, connect) to `timeout_ms`; 0 leaves them unbounded.
+void set_socket_timeouts(SocketHandle handle, unsigned timeout_ms);
 // Lets a listening socket bind a port that connections of an earlier one still hold.
 void set_reuse_address(SocketHandle handle);
 bool listen_socket(SocketHandle handle, int backlog);

@@ -59,6 +59,13 @@ bool set_nonblocking(SocketHandle handle) {
   return ::ioctlsocket(native(handle), FIONBIO, &on) == 0;
 }
 
+// Winsock takes the limits in milliseconds; its connect keeps the system's own time-out.
+void set_socket_timeouts(SocketHandle handle, unsigned timeout_ms) {
+  DWORD limit = timeout_ms;
+  ::setsockopt(native(handle), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+  ::setsockopt(native(handle), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+}
+
 void set_reuse_address(SocketHandle handle) {
   BOOL one = TRUE;
   ::setsockopt(native(handle), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);

@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build help2man file
   qt6-base-dev
   libgtest-dev libgmock-dev
+  nlohmann-json3-dev  # JSON of the reports, header-only (the Windows builds take it from /usr/include)
   clang clang-format libclang-rt-dev
   curl
   python3 iproute2

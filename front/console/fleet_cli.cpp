@@ -3,14 +3,22 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <thread>
+#include <type_traits>
 
 #include "base/firmware.h"
 #include "base/process.h"
 #include "base/run.h"
 #include "base/text.h"
+#include "front/console/device_lock.h"
+#include "front/console/files.h"
 #include "front/console/terminal.h"
 #include "net/socket.h"
 #include "ui/dialogs.h"
@@ -68,38 +76,35 @@ void print_table(std::FILE* out, const std::vector<std::string>& header, const R
     line(row);
 }
 
-std::string json_string(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x7f) {  // device texts are bytes, not necessarily UTF-8
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
+using Json = nlohmann::ordered_json;
+
+// Device texts are bytes: valid UTF-8 stays as it is, any other byte becomes U+FFFD.
+std::string json_text(const Json& j) {
+  return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-std::string json_or_null(const std::string& s) {
-  return s.empty() ? "null" : json_string(s);
+Json or_null(const std::string& s) {
+  return s.empty() ? Json(nullptr) : Json(s);
+}
+
+// A device's text for a terminal or a log.
+std::string shown(const char* text) {
+  return visible_text(text);
 }
 
 // The versions of the images this program carries.
 struct Carried {
   std::string target;
   std::string transition;
+  std::string product;
 };
 
 Carried carried_images() {
   auto about = std::make_unique<UpgradeRun>();
   about->upgrade_stage.store(initial_upgrade_stage);
   load_firmware_images(*about);
-  Carried c{version_of(about->target_image).text, ""};
+  identify_product(*about);
+  Carried c{version_of(about->target_image).text, "", about->product_display_name};
   if (about->transition_image.data) c.transition = version_of(about->transition_image).text;
   return c;
 }
@@ -108,10 +113,25 @@ bool verified(const DeviceReport& r) {
   return r.outcome == Outcome::upgraded;
 }
 
+// How a device's run ended; one cut short by the end of the program is named by how far it got.
+FleetOutcome final_code(const DeviceReport& r) {
+  if (r.code != FleetOutcome::pending) return r.code;
+  return r.released ? FleetOutcome::interrupted : FleetOutcome::not_started;
+}
+
+bool ended_well(const DeviceReport& r) {
+  return ended_well(final_code(r));
+}
+
+const char* skip_text(FlashDecision d) {
+  return d == FlashDecision::skip_current ? "skip: already runs the carried version"
+                                          : "skip: runs a newer version";
+}
+
 // Why a device was not upgraded: the system's message, and what the fleet knows besides.
 // With --info nothing was to be upgraded: the system's "Upgrade Failed" texts would mislead.
 std::string failure_text(const DeviceReport& r, bool info) {
-  std::string text = r.message;
+  std::string text = shown(r.message.c_str());
   if (info) {
     if (r.outcome == Outcome::no_response) {
       text = "no response";
@@ -129,9 +149,12 @@ std::string failure_text(const DeviceReport& r, bool info) {
 }
 
 std::string result_text(const DeviceReport& r) {
+  const FleetOutcome code = final_code(r);
   if (verified(r)) return "upgraded and verified";
+  if (code == FleetOutcome::skipped_current || code == FleetOutcome::skipped_newer)
+    return std::string(fleet_outcome_name(code)) + " (" + r.note + ")";
   if (r.declined) return "declined";
-  return failure_text(r, false);
+  return std::string(fleet_outcome_name(code)) + ": " + failure_text(r, false);
 }
 
 std::string stage_image(std::int32_t stage, const Carried& carried) {
@@ -147,8 +170,8 @@ std::string describe(const DeviceReport& r, DevicePhase phase, std::int32_t stag
     case DevicePhase::reading:
       return "reading its status page";
     case DevicePhase::ready:
-      return "answered: " + or_dash(r.before.product_name) + ", software " +
-             or_dash(r.before.software_version) + "; gets " + r.gets;
+      return "answered: " + or_dash(shown(r.before.product_name)) + ", software " +
+             or_dash(shown(r.before.software_version)) + "; gets " + r.gets;
     case DevicePhase::requesting:
       return "asking it to fetch the " + stage_image(stage, carried);
     case DevicePhase::waiting:
@@ -163,9 +186,11 @@ std::string describe(const DeviceReport& r, DevicePhase phase, std::int32_t stag
       return "verifying the version it reports";
     case DevicePhase::done:
       if (info) return r.answered ? "answered" : "failed: " + failure_text(r, true);
-      if (verified(r)) return "upgraded and verified: " + r.after;
+      if (verified(r)) return "upgraded and verified: " + shown(r.after.c_str());
+      if (ended_well(r)) return result_text(r);
       if (r.declined) return "declined";
-      return "failed: " + failure_text(r, false);
+      if (r.code == FleetOutcome::pending) return "answered";  // a plan
+      return "failed: " + result_text(r);
   }
   return "";
 }
@@ -288,24 +313,37 @@ bool ask_once(const std::string& question, const Fleet& fleet) {
 }
 
 bool confirm_all(const std::vector<DeviceReport>& reports, const FleetCommand& command, const Fleet& fleet) {
-  Rows answered, silent;
+  Rows answered, skipped, silent;
   for (const DeviceReport& r : reports) {
-    if (r.phase == DevicePhase::ready) {
+    if (r.phase == DevicePhase::ready && r.code == FleetOutcome::pending) {
       const DeviceInfo& i = r.before;
-      answered.push_back({r.address, i.product_name, i.serial_number, i.mac_address, i.software_version,
-                          i.hardware_version, r.gets});
+      answered.push_back({r.address, shown(i.product_name), shown(i.serial_number), shown(i.mac_address),
+                          shown(i.software_version), shown(i.hardware_version), r.gets});
+    } else if (ended_well(r.code)) {
+      skipped.push_back({r.address, shown(r.before.software_version), r.note});
     } else {
-      silent.push_back({r.address, failure_text(r, false)});
+      silent.push_back({r.address, result_text(r)});
     }
   }
   std::printf("\n%s\n\n", plain(texts::WARNING).c_str());
   std::printf("These devices answered and are to be upgraded:\n");
   print_table(stdout, {"DEVICE", "PRODUCT", "SERIAL", "MAC", "SOFTWARE", "HARDWARE", "GETS"}, answered, "  ");
+  if (!skipped.empty()) {
+    std::printf("These are left alone (--force, --allow-downgrade to flash them):\n");
+    print_table(stdout, {"DEVICE", "SOFTWARE", "WHY"}, skipped, "  ");
+  }
   if (!silent.empty()) {
     std::printf("These did not answer and are left out:\n");
     for (const auto& row : silent)
       std::printf("  %s  %s\n", pad(row[0], ADDRESS_COLUMN).c_str(), row[1].c_str());
   }
+  const BatchRule& batch = command.fleet.batch;
+  if (batch.canary > 0)
+    std::printf("--canary %zu: the first %zu go alone; the others only once those are upgraded.\n",
+                batch.canary, batch.canary);
+  if (batch.max_failures > 0)
+    std::printf("--max-failures %zu: no device starts once %zu have failed.\n", batch.max_failures,
+                batch.max_failures);
   const std::string count = std::to_string(answered.size()) + (answered.size() == 1 ? " device" : " devices");
   if (command.yes) {
     std::printf("--yes: upgrading %s.\n\n", count.c_str());
@@ -319,21 +357,24 @@ bool confirm_all(const std::vector<DeviceReport>& reports, const FleetCommand& c
 
 void print_final_table(const std::vector<DeviceReport>& reports, bool interrupted) {
   Rows rows;
-  int good = 0;
+  int good = 0, left = 0;
   std::vector<std::string> flashed;
   for (const DeviceReport& r : reports) {
     const DeviceInfo& i = r.before;
-    rows.push_back({r.address, or_dash(r.answered ? i.product_name : ""),
-                    or_dash(r.answered ? i.serial_number : ""), or_dash(r.answered ? i.software_version : ""),
-                    or_dash(r.after), or_dash(r.flashed), result_text(r)});
+    rows.push_back({r.address, or_dash(r.answered ? shown(i.product_name) : ""),
+                    or_dash(r.answered ? shown(i.serial_number) : ""),
+                    or_dash(r.answered ? shown(i.software_version) : ""), or_dash(shown(r.after.c_str())),
+                    or_dash(r.flashed), result_text(r)});
     good += verified(r);
+    left += ended_well(r) && !verified(r);
     if (!r.flashed.empty()) flashed.push_back(r.address + " (" + r.flashed + ")");
   }
   std::printf("\n");
   print_table(stdout, {"DEVICE", "PRODUCT", "SERIAL", "BEFORE", "AFTER", "FLASHED", "RESULT"}, rows);
   std::printf("\n%d of %zu devices upgraded and verified", good, reports.size());
-  if (static_cast<std::size_t>(good) < reports.size())
-    std::printf("; %zu not", reports.size() - static_cast<std::size_t>(good));
+  if (left > 0) std::printf(", %d left alone", left);
+  const std::size_t not_good = reports.size() - static_cast<std::size_t>(good + left);
+  if (not_good > 0) std::printf("; %zu not", not_good);
   std::printf(".\n");
   if (interrupted) {
     std::string list;
@@ -344,102 +385,356 @@ void print_final_table(const std::vector<DeviceReport>& reports, bool interrupte
   std::fflush(stdout);
 }
 
-bool write_report(const std::string& path, const std::vector<DeviceReport>& reports) {
-  std::string text = "{\n  \"devices\": [\n";
-  int good = 0;
-  for (std::size_t n = 0; n < reports.size(); ++n) {
-    const DeviceReport& r = reports[n];
+std::string utc_now() {
+  const std::time_t now = std::time(nullptr);
+  std::tm parts{};
+#ifdef _WIN32
+  gmtime_s(&parts, &now);
+#else
+  gmtime_r(&now, &parts);
+#endif
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
+
+Json device_fields(const DeviceInfo& i) {
+  return {{"product_name", i.product_name},
+          {"serial_number", i.serial_number},
+          {"mac_address", i.mac_address},
+          {"software_version", i.software_version},
+          {"hardware_version", i.hardware_version}};
+}
+
+// What the report says of the run itself.
+struct RunRecord {
+  Carried carried;
+  std::string started;
+  Json options;
+};
+
+Json report_json(const RunRecord& run, const std::vector<DeviceReport>& reports, const char* ending) {
+  Json devices = Json::array();
+  int good = 0, left = 0;
+  for (const DeviceReport& r : reports) {
     const DeviceInfo& i = r.before;
-    const std::string outcome = r.declined ? "declined" : outcome_name(r.outcome);
+    const FleetOutcome code = final_code(r);
     good += verified(r);
-    text +=
-        "    {\"address\": " + json_string(r.address) + ", \"answered\": " + (r.answered ? "true" : "false") +
-        ",\n     \"product\": " + json_or_null(i.product_name) +
-        ", \"serial\": " + json_or_null(i.serial_number) + ", \"mac\": " + json_or_null(i.mac_address) +
-        ", \"hardware_version\": " + json_or_null(i.hardware_version) +
-        ",\n     \"version_before\": " + json_or_null(i.software_version) +
-        ", \"gets\": " + json_or_null(r.gets) + ", \"version_after\": " + json_or_null(r.after) +
-        ", \"flashed\": " + json_or_null(r.flashed) + ",\n     \"outcome\": " + json_string(outcome) +
-        ", \"verified\": " + (verified(r) ? "true" : "false") + ", \"message\": " + json_string(r.message) +
-        ", \"note\": " + json_string(r.note) + ",\n     \"phases\": [";
-    for (std::size_t k = 0; k < r.phases.size(); ++k) {
-      const PhaseMark& m = r.phases[k];
-      char at[32];
-      std::snprintf(at, sizeof at, "%.3f", m.at);
-      text += std::string(k ? ", " : "") + "{\"phase\": \"" + phase_name(m.phase) +
-              "\", \"stage\": " + std::to_string(m.stage) + ", \"at\": " + at + "}";
-    }
-    text += std::string("]}") + (n + 1 < reports.size() ? "," : "") + "\n";
+    left += ended_well(code) && !verified(r);
+    Json phases = Json::array();
+    for (const PhaseMark& m : r.phases)
+      phases.push_back({{"phase", phase_name(m.phase)}, {"stage", m.stage}, {"at", m.at}});
+    devices.push_back({{"address", r.address},
+                       {"outcome", fleet_outcome_name(code)},
+                       {"message", r.message},
+                       {"note", r.note},
+                       {"answered", r.answered},
+                       {"product", or_null(r.answered ? i.product_name : "")},
+                       {"serial", or_null(r.answered ? i.serial_number : "")},
+                       {"mac", or_null(r.answered ? i.mac_address : "")},
+                       {"hardware_version", or_null(r.answered ? i.hardware_version : "")},
+                       {"version_before", or_null(r.answered ? i.software_version : "")},
+                       {"gets", or_null(r.gets)},
+                       {"version_after", or_null(r.after)},
+                       {"flashed", or_null(r.flashed)},
+                       {"verified", verified(r)},
+                       {"phases", phases}});
   }
-  text += "  ],\n  \"upgraded\": " + std::to_string(good) +
-          ",\n  \"failed\": " + std::to_string(reports.size() - static_cast<std::size_t>(good)) + "\n}\n";
-  std::FILE* file = std::fopen(path.c_str(), "w");
+  Json carried = {{"product", run.carried.product},
+                  {"target", run.carried.target},
+                  {"transition", or_null(run.carried.transition)}};
+  return {{"program", "qor-upgrade-cli"},
+          {"program_version", QOR_VERSION},
+          {"carried", carried},
+          {"options", run.options},
+          {"started", run.started},
+          {"ended", utc_now()},
+          {"ending", ending},
+          {"upgraded", good},
+          {"skipped", left},
+          {"failed", static_cast<int>(reports.size()) - good - left},
+          {"devices", devices}};
+}
+
+// Whole or not at all: a reader never sees half a file, nor the file of an earlier run.
+bool write_whole(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".tmp";
+  std::FILE* file = std::fopen(temporary.c_str(), "wb");
   if (!file) return false;
   bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  return std::fclose(file) == 0 && written;
+  written = std::fclose(file) == 0 && written;
+  std::error_code error;
+  if (written) std::filesystem::rename(temporary, path, error);
+  if (!written || error) {
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+// A file that is to be written at the end must be writable before any device is contacted.
+std::string check_writable(const char* option, const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) return std::string(option) + " " + path + ": is a folder";
+  const std::string temporary = path + ".tmp";
+  std::FILE* file = std::fopen(temporary.c_str(), "wb");
+  if (!file) return std::string(option) + " " + path + ": cannot be written";
+  std::fclose(file);
+  std::remove(temporary.c_str());
+  return "";
+}
+
+// Written once, whichever ending comes first: the end of the run or a signal.
+class Endings {
+ public:
+  Endings(const FleetCommand& command, const Fleet& fleet, RunRecord run)
+      : command_(command), fleet_(fleet), run_(std::move(run)) {}
+
+  // Prints the final table and writes the report and the list of failed devices; false when a file
+  // could not be written.
+  bool finish(const char* ending) {
+    std::lock_guard lock(mutex_);
+    if (done_) return true;
+    done_ = true;
+    const auto reports = fleet_.reports();
+    print_final_table(reports, fleet_.interrupted() || std::string(ending) != "normal");
+    bool ok = true;
+    if (command_.report_path &&
+        !write_whole(*command_.report_path, json_text(report_json(run_, reports, ending)))) {
+      std::fprintf(stderr, "qor-upgrade-cli: cannot write the report to %s\n", command_.report_path->c_str());
+      ok = false;
+    }
+    if (command_.failed_path) {
+      std::string list;
+      for (const DeviceReport& r : reports)
+        if (!ended_well(r)) list += r.address + "\n";
+      if (!write_whole(*command_.failed_path, list)) {
+        std::fprintf(stderr, "qor-upgrade-cli: cannot write the failed devices to %s\n",
+                     command_.failed_path->c_str());
+        ok = false;
+      }
+    }
+    std::fflush(stdout);
+    return ok;
+  }
+
+ private:
+  const FleetCommand& command_;
+  const Fleet& fleet_;
+  const RunRecord run_;
+  std::mutex mutex_;
+  bool done_ = false;
+};
+
+Json options_json(const FleetCommand& c) {
+  const FleetOptions& o = c.fleet;
+  return {{"arguments", c.arguments},
+          {"devices", o.addresses.size()},
+          {"jobs", o.jobs},
+          {"timeout", o.wait_limit_seconds},
+          {"connect_timeout", o.connect_timeout_seconds},
+          {"canary", o.batch.canary},
+          {"max_failures", o.batch.max_failures},
+          {"force", o.flash.force},
+          {"allow_downgrade", o.flash.allow_downgrade},
+          {"yes", c.yes},
+          {"local_address", o.local_address ? Json(*o.local_address) : Json(nullptr)},
+          {"user", o.user ? Json(*o.user) : Json(nullptr)}};
 }
 
 void print_info(const std::vector<DeviceReport>& reports, bool json) {
   if (json) {
-    std::string text = "[\n";
-    for (std::size_t n = 0; n < reports.size(); ++n) {
-      const DeviceReport& r = reports[n];
-      const DeviceInfo& i = r.before;
-      text +=
-          "  {\"address\": " + json_string(r.address) + ", \"answered\": " + (r.answered ? "true" : "false");
-      if (r.answered) {
-        text += ", \"product_name\": " + json_string(i.product_name) +
-                ", \"serial_number\": " + json_string(i.serial_number) +
-                ", \"mac_address\": " + json_string(i.mac_address) +
-                ", \"software_version\": " + json_string(i.software_version) +
-                ", \"hardware_version\": " + json_string(i.hardware_version) + "}";
-      } else {
-        text += ", \"error\": " + json_string(failure_text(r, true)) + "}";
-      }
-      text += n + 1 < reports.size() ? ",\n" : "\n";
+    Json list = Json::array();
+    for (const DeviceReport& r : reports) {
+      Json entry = {{"address", r.address}, {"answered", r.answered}};
+      if (r.answered)
+        entry.update(device_fields(r.before));
+      else
+        entry["error"] = failure_text(r, true);
+      list.push_back(entry);
     }
-    std::printf("%s]\n", text.c_str());
+    std::fputs(json_text(list).c_str(), stdout);
     return;
   }
   Rows rows;
   for (const DeviceReport& r : reports) {
     const DeviceInfo& i = r.before;
     if (r.answered)
-      rows.push_back({r.address, i.product_name, i.serial_number, i.mac_address, i.software_version,
-                      i.hardware_version});
+      rows.push_back({r.address, shown(i.product_name), shown(i.serial_number), shown(i.mac_address),
+                      shown(i.software_version), shown(i.hardware_version)});
     else
       rows.push_back({r.address, "-", "-", "-", "-", "-", failure_text(r, true)});
   }
   print_table(stdout, {"DEVICE", "PRODUCT", "SERIAL", "MAC", "SOFTWARE", "HARDWARE"}, rows);
 }
 
+// What a run would do with the device: "flash", a skip, or why it cannot be had.
+std::string plan_action(const DeviceReport& r) {
+  if (!r.answered) return fleet_outcome_name(final_code(r));
+  if (r.decision == FlashDecision::flash) return "flash";
+  return fleet_outcome_name(skip_outcome(r.decision));
+}
+
+void print_plan(const std::vector<DeviceReport>& reports, const Carried& carried, bool json) {
+  if (json) {
+    Json list = Json::array();
+    for (const DeviceReport& r : reports) {
+      Json entry = {{"address", r.address}, {"answered", r.answered}, {"action", plan_action(r)}};
+      if (r.answered) {
+        entry.update(device_fields(r.before));
+        entry["gets"] = or_null(r.decision == FlashDecision::flash ? r.gets : "");
+      } else {
+        entry["error"] = failure_text(r, true);
+      }
+      list.push_back(entry);
+    }
+    Json plan = {{"carried",
+                  {{"product", carried.product},
+                   {"target", carried.target},
+                   {"transition", or_null(carried.transition)}}},
+                 {"devices", list}};
+    std::fputs(json_text(plan).c_str(), stdout);
+    return;
+  }
+  Rows rows;
+  for (const DeviceReport& r : reports) {
+    const DeviceInfo& i = r.before;
+    if (!r.answered) {
+      rows.push_back({r.address, "-", "-", plan_action(r) + ": " + failure_text(r, true)});
+      continue;
+    }
+    const std::string action =
+        r.decision == FlashDecision::flash ? "flash: gets " + r.gets : skip_text(r.decision);
+    rows.push_back({r.address, shown(i.product_name), shown(i.software_version), action});
+  }
+  std::printf("Carried: %s %s%s\n", carried.product.c_str(), carried.target.c_str(),
+              carried.transition.empty() ? "" : (" (transition " + carried.transition + ")").c_str());
+  print_table(stdout, {"DEVICE", "PRODUCT", "SOFTWARE", "PLAN"}, rows);
+}
+
+std::string shortened(const std::string& s) {
+  return visible_text(s.size() > 40 ? s.substr(0, 40) + "..." : s);
+}
+
 }  // namespace
 
-bool read_devices_file(const std::string& path, std::vector<std::string>& addresses, std::string& error) {
-  std::ifstream file(path);
-  if (!file) {
-    error = "cannot read the devices file " + path;
+bool read_password_file(const std::string& path, std::string& password, std::string& error) {
+  std::string text;
+  switch (read_small_file(path, MAX_PASSWORD_FILE_BYTES, text)) {
+    case FileRead::unreadable:
+      error = "cannot read a password from " + path;
+      return false;
+    case FileRead::too_large:
+      error = path + " is larger than " + std::to_string(MAX_PASSWORD_FILE_BYTES) +
+              " bytes; it should hold the password alone";
+      return false;
+    case FileRead::read:
+      break;
+  }
+  password = text.substr(0, text.find('\n'));
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  // The password dialog takes no more than this, and a longer one cut short would be refused by the
+  // device as if it were wrong.
+  if (password.size() > MAX_CREDENTIAL_LENGTH) {
+    error = path + ": the password is longer than " + std::to_string(MAX_CREDENTIAL_LENGTH) +
+            " characters, the most the program can send";
     return false;
   }
-  std::string line;
-  for (int number = 1; std::getline(file, line); ++number) {
-    std::string address = trim(line.substr(0, line.find('#')));
-    if (address.empty()) continue;
+  if (readable_by_others(path))
+    std::fprintf(stderr, "qor-upgrade-cli: warning: %s can be read by others than its owner (chmod 600 %s)\n",
+                 path.c_str(), path.c_str());
+  return true;
+}
+
+bool read_devices_file(const std::string& path, std::vector<std::string>& addresses,
+                       std::vector<DeviceCredentials>& credentials, std::string& error) {
+  std::string text;
+  if (read_small_file(path, MAX_DEVICES_FILE_BYTES, text) != FileRead::read) {
+    error = "cannot read the devices file " + path + " (at most " +
+            std::to_string(MAX_DEVICES_FILE_BYTES >> 20) + " MiB)";
+    return false;
+  }
+  credentials.resize(addresses.size());
+  std::size_t start = 0;
+  for (int number = 1; start < text.size(); ++number) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    const std::string where = path + ":" + std::to_string(number) + ": ";
+    std::istringstream words(trim(line.substr(0, line.find('#'))));
+    std::string address, word;
+    if (!(words >> address)) continue;
     std::uint32_t value = 0;
     if (parse_ip_address(address.c_str(), &value) != ADDRESS_VALID) {
-      error = path + ":" + std::to_string(number) + ": not an IPv4 address of a QOR: '" +
-              (address.size() > 40 ? address.substr(0, 40) + "..." : address) + "'";
+      error = where + "not an IPv4 address of a QOR: '" + shortened(address) + "'";
       return false;
     }
     if (addresses.size() == MAX_FLEET_DEVICES) {
-      error = path + ":" + std::to_string(number) + ": more than " + std::to_string(MAX_FLEET_DEVICES) +
-              " devices";
+      error = where + "more than " + std::to_string(MAX_FLEET_DEVICES) + " devices";
       return false;
     }
+    DeviceCredentials own;
+    while (words >> word) {
+      if (word.rfind("user=", 0) == 0) {
+        own.user = word.substr(5);
+        if (own.user->size() > MAX_CREDENTIAL_LENGTH) {
+          error = where + "a user name of at most " + std::to_string(MAX_CREDENTIAL_LENGTH) + " characters";
+          return false;
+        }
+      } else if (word.rfind("password-file=", 0) == 0) {
+        std::string password, problem;
+        if (!read_password_file(word.substr(14), password, problem)) {
+          error = where + problem;
+          return false;
+        }
+        own.password = password;
+      } else {
+        error = where + "expected user=NAME or password-file=PATH after the address, not '" +
+                shortened(word) + "'";
+        return false;
+      }
+    }
     addresses.push_back(address);
+    credentials.push_back(own);
   }
-  if (file.bad()) {
-    error = "cannot read the devices file " + path;
+  return true;
+}
+
+bool parse_fleet_option(int& i, int argc, char** argv, FleetCommand& command, std::string& error) {
+  const std::string arg = argv[i];
+  FleetOptions& o = command.fleet;
+  auto number = [&](long low, long high, auto& into) {
+    if (i + 1 >= argc) {
+      error = arg + " needs a value";
+      return;
+    }
+    const std::string text = argv[++i];
+    char* end = nullptr;
+    long n = text.size() <= 9 ? std::strtol(text.c_str(), &end, 10) : -1;
+    if (text.empty() || !end || *end != '\0' || n < low || n > high)
+      error = arg + ": give a number from " + std::to_string(low) + " to " + std::to_string(high);
+    else
+      into = static_cast<std::remove_reference_t<decltype(into)>>(n);
+  };
+  if (arg == "--plan") {
+    command.plan = true;
+  } else if (arg == "--force") {
+    o.flash.force = true;
+  } else if (arg == "--allow-downgrade") {
+    o.flash.allow_downgrade = true;
+  } else if (arg == "--canary") {
+    number(1, static_cast<long>(MAX_FLEET_DEVICES), o.batch.canary);
+  } else if (arg == "--max-failures") {
+    number(1, static_cast<long>(MAX_FLEET_DEVICES), o.batch.max_failures);
+  } else if (arg == "--connect-timeout") {
+    number(1, 3600, o.connect_timeout_seconds);
+  } else if (arg == "--failed") {
+    if (i + 1 >= argc)
+      error = arg + " needs a value";
+    else
+      command.failed_path = argv[++i];
+  } else {
     return false;
   }
   return true;
@@ -481,34 +776,57 @@ std::string check_fleet_command(const FleetCommand& command, bool tty_in) {
                (known.empty() ? std::string("it has none") : "its addresses: " + known) + ")";
     }
   }
-  if (command.json && !command.info) return "--json goes with --info";
-  if (!command.info && !command.yes && !tty_in)
+  if (command.info && command.plan) return "--info and --plan: give one of them";
+  if (command.json && !command.info && !command.plan) return "--json goes with --info or --plan";
+  if (!command.info && !command.plan && !command.yes && !tty_in)
     return "no terminal to ask on: give --yes to upgrade the devices";
+  if (command.report_path) {
+    if (std::string problem = check_writable("--report", *command.report_path); !problem.empty())
+      return problem;
+  }
+  if (command.failed_path) {
+    if (std::string problem = check_writable("--failed", *command.failed_path); !problem.empty())
+      return problem;
+  }
   return "";
 }
 
 int run_fleet_command(const FleetCommand& command) {
+  FleetOptions options = command.fleet;
+  if (command.plan)
+    options.claim = [](const std::string& address) { return !device_busy(address); };
+  else if (!command.info)
+    options.claim = claim_device;
   // Never freed: threads of ended runs may still be winding down when the program ends.
-  Fleet* fleet = new Fleet(command.fleet);
-  // Ctrl-C cancels every run; a second one, or SIGTERM, ends the program at once.
-  std::thread([fleet] {
-    watch_interrupts("cancelling every run (Ctrl-C again to quit at once)",
-                     [fleet] { fleet->cancel_everything(); });
-  }).detach();
+  Fleet* fleet = new Fleet(options);
   const Carried carried = carried_images();
+  Endings* endings = command.info || command.plan
+                         ? nullptr
+                         : new Endings(command, *fleet, {carried, utc_now(), options_json(command)});
+  // Ctrl-C cancels every run; a second one, SIGTERM or SIGHUP ends the program at once, with the
+  // report of what was done until then.
+  std::thread([fleet, endings] {
+    watch_interrupts(
+        "cancelling every run (Ctrl-C again to quit at once)", [fleet] { fleet->cancel_everything(); },
+        [fleet, endings] {
+          if (!endings) return;
+          fleet->cancel_everything();
+          endings->finish("terminated");
+        });
+  }).detach();
   const bool tty = is_terminal(stdout);
-  const bool quiet = command.info && (command.json || !tty);  // the table (or JSON) alone
-  Progress progress(stdout, tty, command.info, carried);
+  const bool quiet = (command.info || command.plan) && (command.json || !tty);  // the table (or JSON) alone
+  Progress progress(stdout, tty, command.info || command.plan, carried);
   auto tick = [&] {
     if (!quiet) progress.update(fleet->reports());
   };
 
-  if (command.info) {
-    fleet->read_info(tick);
+  if (command.info || command.plan) {
+    command.info ? fleet->read_info(tick) : fleet->plan(tick);
     if (!quiet) progress.update(fleet->reports(), true);
     progress.keep();
     const auto reports = fleet->reports();
-    print_info(reports, command.json);
+    command.info ? print_info(reports, command.json) : print_plan(reports, carried, command.json);
     std::fflush(stdout);
     bool all = std::all_of(reports.begin(), reports.end(), [](const DeviceReport& r) { return r.answered; });
     return all ? 0 : 1;
@@ -524,12 +842,9 @@ int run_fleet_command(const FleetCommand& command) {
   const auto reports = fleet->reports();
   progress.update(reports, true);
   progress.keep();
-  print_final_table(reports, fleet->interrupted());
-  if (command.report_path && !write_report(*command.report_path, reports)) {
-    std::fprintf(stderr, "qor-upgrade-cli: cannot write the report to %s\n", command.report_path->c_str());
-    return 1;
-  }
-  bool all = std::all_of(reports.begin(), reports.end(), verified);
+  if (!endings->finish(fleet->interrupted() ? "interrupted" : "normal")) return 1;
+  const bool all =
+      std::all_of(reports.begin(), reports.end(), [](const DeviceReport& r) { return ended_well(r); });
   return all ? 0 : 1;
 }
 

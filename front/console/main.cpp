@@ -46,21 +46,38 @@ const char* const usage_text =
     "  --help, --version\n"
     "\n"
     "Several devices (with more than one --device, or any of the options below):\n"
-    "  --devices FILE         the devices' addresses, one a line ('#' starts a comment)\n"
-    "  --jobs N               upgrade at most N at once, the others waiting their turn (default 8,\n"
+    "  --devices FILE         the devices, one a line: ADDR [user=NAME] [password-file=PATH]\n"
+    "                         ('#' starts a comment; at most 1 MiB)\n"
+    "  --jobs N               upgrade at most N at once, the others waiting their turn (default and\n"
     "                         at most 100: each needs a TFTP port of its own, UDP 69 to 168)\n"
-    "  --report FILE          write the outcome of every device as JSON to FILE\n"
+    "  --plan                 read every device and say what a run would do with it; flash nothing\n"
+    "                         (exit status 0 when every device answered)\n"
+    "  --force                also flash devices that already run the carried version\n"
+    "  --allow-downgrade      also flash devices that run a newer version\n"
+    "  --canary N             upgrade the first N devices alone; the others only if all N ended\n"
+    "                         upgraded\n"
+    "  --max-failures N       once N devices failed, start no further device\n"
+    "  --report FILE          write the run and the outcome of every device as JSON to FILE\n"
+    "                         (checked before any device is contacted; written at every ending)\n"
+    "  --failed FILE          write the devices that did not end upgraded or skipped, one a line\n"
     "  --timeout S            cancel a device that stays S seconds without moving on: its web\n"
     "                         server silent, or the image never fetched (default 300)\n"
+    "  --connect-timeout S    give up a connection to a device's web server, or its reply, after\n"
+    "                         S seconds (default 10)\n"
     "  --info                 read the status page of every device and print it; upgrade nothing\n"
     "                         (needs no privilege)\n"
-    "  --json                 with --info: print JSON\n"
+    "  --json                 with --info or --plan: print JSON\n"
     "  Every device runs the whole upgrade, on its own, at the same time as the others; --user and\n"
-    "  --password-file apply to every one. One confirmation lists every device that answered\n"
-    "  (--yes answers it); then each device has a line of its own, and at the end a table.\n"
+    "  --password-file apply to every one without its own in --devices. Devices on the carried\n"
+    "  version (skipped_current) or a newer one (skipped_newer) are left alone. One confirmation\n"
+    "  lists every device to be upgraded (--yes answers it); then each device has a line of its\n"
+    "  own, and at the end a table. A device that another run on this PC is upgrading is reported\n"
+    "  busy. Outcomes in the report: upgraded, skipped_current, skipped_newer, declined,\n"
+    "  auth_failed, unreachable, no_fetch, upload_incomplete, version_not_matching,\n"
+    "  no_response_after_flash, interrupted, not_started, busy, local_error.\n"
     "\n"
-    "Exit status: 0 upgraded and verified (every device), 1 failed or declined (any device),\n"
-    "2 usage error.\n"
+    "Exit status: 0 upgraded and verified, or left alone (every device), 1 failed or declined\n"
+    "(any device), 2 usage error.\n"
     "The image is served by TFTP from UDP port 69 (or the next free one up to 168): this needs\n"
     "root or the capability CAP_NET_BIND_SERVICE.\n";
 
@@ -88,31 +105,10 @@ void trace_to_stderr(const char* line) {
   std::fputs(shown.c_str(), stderr);
 }
 
-// The first line of the file. The password dialog takes no more than this, and a longer one cut short
-// would be refused by the device as if it were wrong.
-constexpr std::size_t MAX_CREDENTIAL_LENGTH = qor::CREDENTIAL_LIMIT - 1;
-constexpr std::size_t MAX_PASSWORD_FILE = 4096;
-
 std::string read_password_file(const std::string& path) {
-  std::string text;
-  switch (qor::console::read_small_file(path, MAX_PASSWORD_FILE, text)) {
-    case qor::console::FileRead::unreadable:
-      usage("cannot read a password from " + path);
-    case qor::console::FileRead::too_large:
-      usage("--password-file: " + path + " is larger than " + std::to_string(MAX_PASSWORD_FILE) +
-            " bytes; it should hold the password alone");
-    case qor::console::FileRead::read:
-      break;
-  }
-  std::string line = text.substr(0, text.find('\n'));
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  if (line.size() > MAX_CREDENTIAL_LENGTH)
-    usage("--password-file: the password is longer than " + std::to_string(MAX_CREDENTIAL_LENGTH) +
-          " characters, the most the program can send");
-  if (qor::console::readable_by_others(path))
-    std::fprintf(stderr, "qor-upgrade-cli: warning: %s can be read by others than its owner (chmod 600 %s)\n",
-                 path.c_str(), path.c_str());
-  return line;
+  std::string password, error;
+  if (!qor::console::read_password_file(path, password, error)) usage("--password-file: " + error);
+  return password;
 }
 
 }  // namespace
@@ -179,14 +175,17 @@ int main(int argc, char** argv) {
       answers.local_address = value();
     } else if (arg == "--user") {
       answers.user = value();
-      if (answers.user->size() > MAX_CREDENTIAL_LENGTH)
-        usage("--user: a user name of at most " + std::to_string(MAX_CREDENTIAL_LENGTH) + " characters");
+      if (answers.user->size() > qor::console::MAX_CREDENTIAL_LENGTH)
+        usage("--user: a user name of at most " + std::to_string(qor::console::MAX_CREDENTIAL_LENGTH) + " characters");
     } else if (arg == "--password-file") {
       answers.password = read_password_file(value());
     } else if (arg == "--yes" || arg == "-y") {
       answers.yes = true;
     } else if (arg == "--verbose" || arg == "-v") {
       verbose = true;
+    } else if (std::string error; qor::console::parse_fleet_option(i, argc, argv, fleet, error)) {
+      if (!error.empty()) usage(error);
+      fleet_option = true;
     } else {
       usage("unknown option " + arg);
     }
@@ -200,10 +199,12 @@ int main(int argc, char** argv) {
   bool tty_in = qor::console::is_terminal(stdin);
   if (devices_file) {
     std::string error;
-    if (!qor::console::read_devices_file(*devices_file, devices, error)) usage(error);
+    if (!qor::console::read_devices_file(*devices_file, devices, fleet.fleet.credentials, error))
+      usage(error);
   }
   if (devices.size() > 1 || devices_file || fleet_option || fleet.info || fleet.json) {
     fleet.fleet.addresses = devices;
+    fleet.arguments.assign(argv + 1, argv + argc);
     fleet.fleet.local_address = answers.local_address;
     fleet.fleet.user = answers.user;
     fleet.fleet.password = answers.password;

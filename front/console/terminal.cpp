@@ -20,6 +20,7 @@ sigset_t interrupt_signals() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   return set;
 }
 
@@ -34,14 +35,16 @@ void hold_interrupts() {
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-void watch_interrupts(const char* cancelling, const std::function<void()>& cancel) {
+void watch_interrupts(const char* cancelling, const std::function<void()>& cancel,
+                      const std::function<void()>& last_words) {
   const sigset_t set = interrupt_signals();
   int count = 0;
   for (;;) {
     int sig = 0;
     if (sigwait(&set, &sig) != 0) continue;
-    if (++count > 1 || sig == SIGTERM) {
+    if (++count > 1 || sig == SIGTERM || sig == SIGHUP) {
       std::fprintf(stderr, "\nqor-upgrade-cli: interrupted\n");
+      if (last_words) last_words();
       end_process(1);
     }
     std::fprintf(stderr, "\nqor-upgrade-cli: %s\n", cancelling);

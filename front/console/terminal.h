@@ -15,8 +15,10 @@ namespace qor::console {
 void hold_interrupts();
 
 // Waits for what hold_interrupts held back: the first Ctrl-C calls `cancel` after printing
-// `cancelling`; a second one, or a request to terminate, ends the program at once with status 1.
-[[noreturn]] void watch_interrupts(const char* cancelling, const std::function<void()>& cancel);
+// `cancelling`; a second one, or a request to terminate (SIGTERM, SIGHUP; on Windows Ctrl-Break or the
+// console closed), calls `last_words` (a report to write) and ends the program at once with status 1.
+[[noreturn]] void watch_interrupts(const char* cancelling, const std::function<void()>& cancel,
+                                   const std::function<void()>& last_words = {});
 
 // Reads one line from standard input, looking at `give_up` while it waits: a Ctrl-C at the prompt
 // ends the question at once. False when the input ended or `give_up` said so. Carriage returns are

@@ -59,13 +59,16 @@ void hold_interrupts() {
   SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
-void watch_interrupts(const char* cancelling, const std::function<void()>& cancel) {
+void watch_interrupts(const char* cancelling, const std::function<void()>& cancel,
+                      const std::function<void()>& last_words) {
   int seen = 0;
   for (;;) {
     std::unique_lock lock(events_mutex);
     events_changed.wait(lock, [&] { return terminate_requested || interrupts > seen; });
     if (terminate_requested || interrupts > 1) {
       std::fprintf(stderr, "\nqor-upgrade-cli: interrupted\n");
+      lock.unlock();
+      if (last_words) last_words();
       end_process(1);
     }
     seen = interrupts;

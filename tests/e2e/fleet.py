@@ -16,6 +16,13 @@ its images byte for byte.
   interrupt  Four devices, two at a time: Ctrl-C while the first two write their image to flash ends
              every run with "Upgrade Failed: User Abort"; the two waiting their turn never fetched, and
              the table names the two that were flashed.
+  automation Seven runs at once in one namespace, each on devices of its own, as scripts use them:
+             older, current and newer devices (only the older is flashed); a canary that fails keeps
+             the rest from starting; SIGTERM mid-run leaves a fresh report; an unwritable report
+             path touches no device; --plan flashes nothing (and shows a device name with an escape
+             and a byte that is not UTF-8 escaped, as U+FFFD in JSON); 20 silent devices listed before 5
+             healthy ones delay them by the connect time-out alone; two runs on the same devices
+             (the second reports them busy).
 
 Exits 77 (skipped) without root: the devices' port 80, TFTP's port 69 and the namespace.
 """
@@ -202,6 +209,137 @@ def interrupt(sim, cli, work):
     print("ok: Ctrl-C ended every run; the two flashed devices are named")
 
 
+def addresses(first, count):
+    return ["127.0.0.%d" % n for n in range(first, first + count)]
+
+
+MIXED = {"127.0.0.2": "3.1.0", "127.0.0.3": "3.2.1", "127.0.0.4": "10.0.0"}
+CANARY = addresses(10, 3)
+SIGNALLED = addresses(20, 2)
+UNTOUCHED = "127.0.0.30"
+PLANNED = "127.0.0.40"
+SILENT, HEALTHY = addresses(50, 20), addresses(70, 5)
+SHARED = addresses(80, 2)
+# A terminal escape and a byte that is not UTF-8 (passed to the simulator as that byte).
+HOSTILE_NAME = "QOR-4710\x1b[2J\udcff"
+
+
+def automation_devices():
+    options = ["--version-before", "3.1.0", "--flash-seconds", "1"]
+    for address, version in MIXED.items():
+        options += ["--address", address, "--version-before", version]
+    for address in CANARY:
+        options += ["--address", address] + (["--report-version", "9.9.9"] if address == CANARY[0] else [])
+    for address in SIGNALLED + [UNTOUCHED] + HEALTHY + SHARED:
+        options += ["--address", address]
+    options += ["--address", PLANNED, "--product-name", HOSTILE_NAME]
+    for address in SILENT:
+        options += ["--address", address, "--never-answer-http"]
+    return options
+
+
+def automation(sim, cli, work):
+    device, log, images = start_sim(sim, work, automation_devices(), 3 + 3 + 2 + 2 + 20 + 5 + 2)
+
+    def start(name, devices, *options):
+        argv = [cli, "--yes", "--report", os.path.join(work, name + ".json"), *options]
+        for address in devices:
+            argv += ["--device", address]
+        out = open(os.path.join(work, name + ".out"), "w")
+        return subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT), time.monotonic()
+
+    def report(name):
+        with open(os.path.join(work, name + ".json")) as f:
+            return json.load(f)
+
+    def outcomes(name):
+        return {d["address"]: d["outcome"] for d in report(name)["devices"]}
+
+    def wait_for(name, text, count=1):
+        for _ in range(1200):
+            if read(work, name + ".out").count(text) >= count:
+                return
+            time.sleep(0.05)
+        fail(f"{name}: no '{text}'", read(work, name + ".out"))
+
+    # An unwritable report and --plan end before anything else starts: what they did not do is seen in
+    # the devices' log.
+    bad = subprocess.run([cli, "--yes", "--device", UNTOUCHED, "--report", os.path.join(work, "no", "r.json")],
+                         stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=30)
+    if bad.returncode != 2 or "--report" not in bad.stderr:
+        fail(f"an unwritable report: exit status {bad.returncode}, expected 2", bad.stdout + bad.stderr)
+    plan = subprocess.run([cli, "--plan", "--json", "--device", PLANNED, "--device", "127.0.0.3"],
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+    actions = {d["address"]: d["action"] for d in json.loads(plan.stdout)["devices"]}
+    if plan.returncode != 0 or actions != {PLANNED: "flash", "127.0.0.3": "skipped_current"}:
+        fail(f"--plan: exit status {plan.returncode}, actions {actions}", plan.stdout + plan.stderr)
+    names = [d["product_name"] for d in json.loads(plan.stdout)["devices"] if d["address"] == PLANNED]
+    table = subprocess.run([cli, "--plan", "--device", PLANNED], stdin=subprocess.DEVNULL, capture_output=True,
+                           timeout=60).stdout
+    if names != ["QOR-4710\x1b[2J\ufffd"] or b"\x1b" in table or b"QOR-4710\\x1b[2J\\xff" not in table:
+        fail(f"the device's name in --plan: {names}", table.decode(errors="replace"))
+
+    with open(os.path.join(work, "signalled.json"), "w") as f:
+        f.write('{"upgraded": 10}\n')  # an earlier run's report, to be replaced
+    runs = {
+        "mixed": start("mixed", MIXED),
+        "canary": start("canary", CANARY, "--canary", "1", "--failed", os.path.join(work, "canary.failed")),
+        "signalled": start("signalled", SIGNALLED),
+        "silent": start("silent", SILENT + HEALTHY),
+        "shared": start("shared", SHARED),
+    }
+    wait_for("shared", "--yes: upgrading")
+    second = subprocess.run([cli, "--yes", "--device", SHARED[0], "--device", SHARED[1], "--report",
+                             os.path.join(work, "second.json")],
+                            stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+    wait_for("signalled", "to flash", 2)
+    runs["signalled"][0].send_signal(signal.SIGTERM)
+    status, elapsed = {}, {}
+    for name, (proc, started) in runs.items():
+        status[name] = proc.wait(timeout=200)
+        elapsed[name] = time.monotonic() - started
+    device.terminate()
+    device.wait(timeout=30)
+    log.close()
+    device_log = read(work, "sim.log")
+    saved = set(os.listdir(images))
+
+    def expect(name, wanted, exit_status):
+        got = outcomes(name)
+        if got != wanted or status[name] != exit_status:
+            fail(f"{name}: exit status {status[name]}, outcomes {got}; expected {exit_status}, {wanted}",
+                 read(work, name + ".out"), json.dumps(report(name), indent=1))
+
+    expect("mixed", {"127.0.0.2": "upgraded", "127.0.0.3": "skipped_current", "127.0.0.4": "skipped_newer"}, 0)
+    expect("canary", {CANARY[0]: "version_not_matching", CANARY[1]: "not_started", CANARY[2]: "not_started"}, 1)
+    if read(work, "canary.failed").split() != CANARY:
+        fail("--failed does not list the canary run's devices", read(work, "canary.failed"))
+    expect("signalled", {a: "interrupted" for a in SIGNALLED}, 1)
+    if report("signalled")["ending"] != "terminated":
+        fail("the report of the signalled run does not say how it ended", json.dumps(report("signalled")))
+    expect("silent", {**{a: "unreachable" for a in SILENT}, **{a: "upgraded" for a in HEALTHY}}, 1)
+    expect("shared", {a: "upgraded" for a in SHARED}, 0)
+    second_outcomes = outcomes("second")
+    if second.returncode != 1 or second_outcomes != {a: "busy" for a in SHARED}:
+        fail(f"the second run on the same devices: {second.returncode}, {second_outcomes}", second.stdout)
+
+    wanted_images = {"127.0.0.2-1.bin", CANARY[0] + "-1.bin"} | {a + "-1.bin" for a in HEALTHY + SHARED}
+    if not wanted_images <= saved or saved - wanted_images - {a + "-1.bin" for a in SIGNALLED}:
+        fail(f"images fetched: {sorted(saved)}", device_log)
+    lines = device_log.splitlines()
+    if any(f"[{UNTOUCHED}] 127." in line for line in lines):
+        fail(f"{UNTOUCHED} was contacted though the report could not be written", device_log)
+    if any("upgrade?" in line for line in lines if f"[{PLANNED}]" in line):
+        fail("--plan asked a device to upgrade", device_log)
+    # One device alone: the mixed run, which flashed one device. The healthy devices behind the
+    # silent ones wait for the connect time-out and no longer.
+    if elapsed["silent"] > 1.5 * elapsed["mixed"]:
+        fail(f"the healthy devices behind silent ones took {elapsed['silent']:.0f} s, one device "
+             f"{elapsed['mixed']:.0f} s", read(work, "silent.out"))
+    print(f"ok: one device {elapsed['mixed']:.0f} s, 5 behind 20 silent {elapsed['silent']:.0f} s; "
+          "skips, canary, SIGTERM, unwritable report, plan and busy as expected")
+
+
 def main():
     scenario, sim, cli, target, transition = sys.argv[1:6]
     if os.geteuid() != 0:
@@ -209,19 +347,24 @@ def main():
         sys.exit(SKIP)
     if os.environ.get("QOR_IN_NAMESPACE") != "1":
         env = dict(os.environ, QOR_IN_NAMESPACE="1")
-        probe = subprocess.run(["unshare", "--net", "true"], capture_output=True)
+        probe = subprocess.run(["unshare", "--net", "--mount", "true"], capture_output=True)
         if probe.returncode != 0:
             print("skipped: cannot make a network namespace: " + probe.stderr.decode().strip())
             sys.exit(SKIP)
-        sys.exit(subprocess.run(["unshare", "--net", sys.executable, *sys.argv], env=env).returncode)
-    # Only inside the namespace made above: its loopback is ours alone.
+        sys.exit(subprocess.run(["unshare", "--net", "--mount", sys.executable, *sys.argv], env=env).returncode)
+    # Only inside the namespaces made above: the loopback is ours alone, and so are the device locks
+    # (a run elsewhere on this machine locks the same addresses for devices of its own).
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    os.makedirs("/run/lock", exist_ok=True)
+    subprocess.run(["mount", "-t", "tmpfs", "qor-locks", "/run/lock"], check=True)
 
     with tempfile.TemporaryDirectory() as work:
         if scenario == "ten":
             ten(sim, cli, target, transition, work)
         elif scenario == "interrupt":
             interrupt(sim, cli, work)
+        elif scenario == "automation":
+            automation(sim, cli, work)
         else:
             fail(f"unknown scenario {scenario}")
 
