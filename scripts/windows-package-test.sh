@@ -3,14 +3,15 @@
 # information and icon, for Vista and later, stripped; the programs and the installer signed with a
 # throwaway certificate and verified; the installer installed silently under 32-bit wine, the programs,
 # the Start-menu entry and the firewall rules looked for, the installed command line run, and then
-# uninstalled, with nothing left behind.
+# uninstalled, with nothing left behind. Where 32-bit wine cannot run, the installer's own script is
+# made into a 64-bit installer and tried so under wine64.
 # Run by scripts/windows.sh after the windows-x86 build (build-win32).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=$root/build-win32
 work=$(mktemp -d)
-export WINEARCH=win32 WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
   wineserver -k >/dev/null 2>&1 || true
   [ -n "${QOR_KEEP_WORK:-}" ] || rm -rf "$work"
@@ -68,10 +69,38 @@ verify() { osslsigncode verify -CAfile "$QOR_SIGN_CERT" -in "$1" >"$work/verify.
 verify "$installer"
 echo "$(basename "$installer"): $(stat -c %s "$installer") bytes, signature verified"
 
-echo "=== windows installer: installed and uninstalled under 32-bit wine"
-wineboot -i >"$work/wineboot.log" 2>&1 || true
+# The firewall rules are in the installer's script: netsh adds them on install and removes them on
+# uninstall, one per program.
+nsi=$build/_CPack_Packages/win32/NSIS/project.nsi
+for program in "${programs[@]}"; do
+  [ "$(grep -cF "advfirewall firewall delete rule name=\"QOR Firmware Upgrade ($program)\"" "$nsi")" -eq 2 ] &&
+    grep -qF "advfirewall firewall add rule name=\"QOR Firmware Upgrade ($program)\" dir=in action=allow protocol=UDP localport=69-168 program=\"\$INSTDIR\\$program.exe\" enable=yes" "$nsi" ||
+    fail "the installer's script lacks the firewall rules for $program"
+done
+echo "installer script: a firewall rule per program, added on install, removed on uninstall"
+
+# The shipped installer is a 32-bit program, tried under 32-bit wine. A machine whose kernel runs no
+# 32-bit programs tries the same script made into a 64-bit installer under wine64 instead: everything
+# but the installed command line, which is 32-bit, is then tried.
+program_files="Program Files"
+if WINEARCH=win32 bash scripts/wine-run.sh --can-run; then
+  arch=win32 cc=i686-w64-mingw32-gcc
+  echo "=== windows installer: installed and uninstalled under 32-bit wine"
+else
+  arch=win64 cc=x86_64-w64-mingw32-gcc
+  echo "=== windows installer: this machine runs no 32-bit programs: the installer's script made 64-bit, under wine64"
+  sed 's/^\( *OutFile \).*/\1"setup-amd64.exe"/' "$nsi" >"${nsi%.nsi}-amd64.nsi"
+  trap 'rm -f "${nsi%.nsi}-amd64.nsi"; cleanup' EXIT
+  makensis -V2 -X"Target amd64-unicode" "${nsi%.nsi}-amd64.nsi" >"$work/makensis.log" 2>&1 ||
+    { cat "$work/makensis.log" >&2; fail "makensis for amd64"; }
+  mv "$(dirname "$nsi")/setup-amd64.exe" "$work/setup-amd64.exe"
+  installer=$work/setup-amd64.exe
+fi
+export WINEARCH=$arch
+wine() { bash "$root/scripts/wine-run.sh" "$@"; }
+wine wineboot -i >"$work/wineboot.log" 2>&1 || true
 wineserver -w
-[ -f "$WINEPREFIX/system.reg" ] || { cat "$work/wineboot.log" >&2; fail "no 32-bit wine prefix"; }
+[ -f "$WINEPREFIX/system.reg" ] || { cat "$work/wineboot.log" >&2; fail "no $arch wine prefix"; }
 # Wine's netsh has no firewall: one that writes down what it is asked stands in for it.
 cat >"$work/netsh.c" <<'C'
 #include <stdio.h>
@@ -83,30 +112,33 @@ int main(void) {
   return fclose(log) != 0;
 }
 C
-i686-w64-mingw32-gcc -O2 -o "$WINEPREFIX/drive_c/windows/system32/netsh.exe" "$work/netsh.c"
+$cc -O2 -o "$WINEPREFIX/drive_c/windows/system32/netsh.exe" "$work/netsh.c"
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;netsh.exe=n"
 netsh_log=$WINEPREFIX/drive_c/netsh.log
 
 wine "$installer" /S
 wineserver -w
-dir="$WINEPREFIX/drive_c/Program Files/QOR Firmware Upgrade"
+dir="$WINEPREFIX/drive_c/$program_files/QOR Firmware Upgrade"
 for file in "${programs[@]/%/.exe}" README.txt LICENSE.txt Uninstall.exe; do
   [ -f "$dir/$file" ] || fail "not installed: $file"
 done
 for program in "${programs[@]}"; do
   verify "$dir/$program.exe"
-  grep -qF "firewall add rule name=\"QOR Firmware Upgrade ($program)\" dir=in action=allow protocol=UDP localport=69-168 program=\"C:\\Program Files\\QOR Firmware Upgrade\\$program.exe\" enable=yes" "$netsh_log" ||
+  grep -qF "firewall add rule name=\"QOR Firmware Upgrade ($program)\" dir=in action=allow protocol=UDP localport=69-168 program=\"C:\\$program_files\\QOR Firmware Upgrade\\$program.exe\" enable=yes" "$netsh_log" ||
     fail "no firewall rule for $program"
 done
 shortcut=$(find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs/QOR Firmware Upgrade/QOR Firmware Upgrade.lnk')
 [ -n "$shortcut" ] || fail "no Start-menu entry"
 grep -qa "qor-upgrade.exe" "$shortcut" || fail "the Start-menu entry does not start qor-upgrade.exe"
-got=$(wine "C:\\Program Files\\QOR Firmware Upgrade\\qor-upgrade-cli.exe" --version </dev/null | tr -d '\r')
-[[ $got == "qor-upgrade-cli $version, carrying "* ]] || fail "the installed command line says: $got"
+got="(32-bit: not run here)"
+if [ $arch = win32 ]; then
+  got=$(wine "C:\\$program_files\\QOR Firmware Upgrade\\qor-upgrade-cli.exe" --version </dev/null | tr -d '\r')
+  [[ $got == "qor-upgrade-cli $version, carrying "* ]] || fail "the installed command line says: $got"
+fi
 rules_added=$(wc -l <"$netsh_log")
-echo "installed: ${programs[*]}, README, licence, Start-menu entry, 4 firewall rules; $got"
+echo "installed: ${programs[*]}, README, licence, Start-menu entry, $rules_added firewall commands; --version: $got"
 
-wine "C:\\Program Files\\QOR Firmware Upgrade\\Uninstall.exe" /S
+wine "C:\\$program_files\\QOR Firmware Upgrade\\Uninstall.exe" /S
 wineserver -w  # the uninstaller runs on from a copy of itself
 [ ! -e "$dir" ] || fail "left after uninstalling: $(cd "$dir" && ls)"
 [ -z "$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'QOR Firmware Upgrade*')" ] || fail "Start-menu entry left"
