@@ -15,6 +15,8 @@ packages=(
   apache2 apache2-utils lighttpd
   xvfb openbox
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64
+  wine32:i386  # the 32-bit programs' tests; the i386 architecture is added for it
+  nsis osslsigncode openssl  # the Windows installer, signed with a throwaway certificate
   fonts-wine  # MS Sans Serif, the dialogs' font, for the Win32 review pictures
 )
 
@@ -30,6 +32,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     exit 1
   fi
   export DEBIAN_FRONTEND=noninteractive
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
   apt-get update -qq
   # Apache and lighttpd only serve the interoperability test, from its own configurations: keep their
   # system services from starting on install. A policy-rc.d that was already there is left as it is.

@@ -5,8 +5,8 @@
 #   dev      AddressSanitizer + UndefinedBehaviorSanitizer build: the same tests
 #   tsan     ThreadSanitizer build of the core: its threaded tests
 #   fuzz     libFuzzer targets (clang): a short run of each
-#   windows  the Windows build (MinGW-w64): its tests under wine64, the 32-bit build linked
-#            (scripts/windows.sh)
+#   windows  the Windows builds (MinGW-w64): their tests under wine64 and 32-bit wine, the installer
+#            made, signed, installed and removed (scripts/windows.sh)
 # Give preset names to run only those, e.g. scripts/test.sh default
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -79,7 +79,12 @@ const char* const usage_text =
     "Exit status: 0 upgraded and verified, or left alone (every device), 1 failed or declined\n"
     "(any device), 2 usage error.\n"
     "The image is served by TFTP from UDP port 69 (or the next free one up to 168): this needs\n"
+#ifdef _WIN32
+    "no privilege, but the firewall must let the device's datagrams in to those ports (the\n"
+    "installer adds a rule for this program).\n";
+#else
     "root or the capability CAP_NET_BIND_SERVICE.\n";
+#endif
 
 [[noreturn]] void usage(const std::string& message) {
   std::fprintf(stderr, "qor-upgrade-cli: %s\nTry 'qor-upgrade-cli --help'.\n", message.c_str());
@@ -90,6 +95,7 @@ const char* const usage_text =
 void exit_with_outcome(int) {
   std::fflush(stdout);
   std::fflush(stderr);
+  qor::console::pause_own_console();
   if (view && view->usage_failed()) std::_Exit(2);
   std::_Exit(run && run->outcome.load() == qor::Outcome::upgraded ? 0 : 1);
 }
@@ -117,6 +123,7 @@ int main(int argc, char** argv) {
   // Before anything can start a thread: the watcher alone takes Ctrl-C, and one that comes early waits
   // for it.
   qor::console::hold_interrupts();
+  std::atexit(qor::console::pause_own_console);
 
   Answers answers;
   bool verbose = false;

@@ -71,6 +71,8 @@ bool is_terminal(std::FILE* stream) {
   return ::isatty(::fileno(stream)) != 0;
 }
 
+void pause_own_console() {}
+
 bool terminal_size(std::FILE* out, int& rows, int& columns) {
   winsize size{};
   if (::ioctl(::fileno(out), TIOCGWINSZ, &size) != 0 || size.ws_row == 0 || size.ws_col == 0) return false;

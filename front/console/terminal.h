@@ -27,6 +27,10 @@ bool read_terminal_line(std::string& line, const std::function<bool()>& give_up,
 
 bool is_terminal(std::FILE* stream);
 
+// With a console window of its own (started by a double-click on Windows), waits for a key so that the
+// window stays until its last lines are read. Nothing on a terminal that was there before the program.
+void pause_own_console();
+
 // Rows and columns of the terminal `out` writes to; false when it is none.
 bool terminal_size(std::FILE* out, int& rows, int& columns);
 

@@ -92,7 +92,29 @@ bool read_terminal_line(std::string& line, const std::function<bool()>& give_up,
 }
 
 bool is_terminal(std::FILE* stream) {
-  return _isatty(_fileno(stream)) != 0;
+  // Not _isatty: it is true for any character device, NUL among them.
+  DWORD mode = 0;
+  return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
+}
+
+void pause_own_console() {
+  static bool paused = false;
+  DWORD processes[2];
+  DWORD mode = 0;
+  {
+    std::lock_guard lock(events_mutex);
+    if (paused || terminate_requested) return;  // the window is closing already
+    paused = true;
+  }
+  // Only this program on the console: nobody started it from a command prompt.
+  if (GetConsoleProcessList(processes, 2) != 1 || !GetConsoleMode(input(), &mode)) return;
+  std::fflush(stdout);
+  std::fputs("\nPress a key to close this window.\n", stderr);
+  FlushConsoleInputBuffer(input());
+  INPUT_RECORD record;
+  DWORD n = 0;
+  while (ReadConsoleInputA(input(), &record, 1, &n) && n == 1)
+    if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) break;
 }
 
 bool terminal_size(std::FILE* out, int& rows, int& columns) {

@@ -163,6 +163,8 @@ void check_control(HWND control, int id, std::vector<std::string>& problems) {
   GetWindowTextA(control, buffer, sizeof buffer);
   const std::string text = buffer, kind = class_of(control);
   if (text.empty()) return;
+  // A picture's text is its resource number, as the version 6 controls give it back.
+  if (kind == "Static" && (GetWindowLongA(control, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) return;
   Measure m(control);
   RECT room;
   GetClientRect(control, &room);

@@ -30,6 +30,9 @@ if [ ! -e "$ready" ]; then
   done
   touch "$ready"
 fi
+# The screen's resolution: QOR_WINE_DPI, or Windows' usual 96.
+"$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "${QOR_WINE_DPI:-96}" /f \
+  </dev/null >/dev/null 2>&1
 # Wine's own fonts (Debian: fonts-wine), among them the dialogs' MS Sans Serif, found in the prefix.
 fonts=$prefix/drive_c/windows/Fonts
 if [ -e /usr/share/wine/fonts/sserife.fon ] && [ ! -e "$fonts/sserife.fon" ]; then
