@@ -11,7 +11,7 @@ packages=(
   curl
   python3 iproute2
   apache2 apache2-utils lighttpd
-  xvfb openbox
+  xvfb openbox xdotool
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64
   fonts-wine  # MS Sans Serif, the dialogs' font, for the Win32 review pictures
 )
