@@ -30,6 +30,39 @@ struct BoxAnswer {
   bool answered = false;  // GUI thread only
 };
 
+namespace {
+
+// Centres a box on the screen, frame included: first with the frame the last window had, then once
+// more when the window manager has framed it, since a window placed before its frame is known lands
+// off by the title bar. Belongs to the box.
+class CentredBox : public QObject {
+ public:
+  CentredBox(QWidget* box, PixelSize screen) : QObject(box), box_(box), screen_(screen) {
+    box->installEventFilter(this);
+  }
+  void centre(QSize outer) {
+    box_->move(centered_origin(screen_.width, 0, outer.width()),
+               centered_origin(screen_.height, 0, outer.height()));
+  }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    const QEvent::Type type = event->type();
+    bool placed = type == QEvent::Move || type == QEvent::Resize || type == QEvent::Paint;
+    if (placed && box_->frameGeometry().size() != box_->size()) {
+      box_->removeEventFilter(this);
+      centre(box_->frameGeometry().size());  // the user may move it from here on
+    }
+    return false;
+  }
+
+ private:
+  QWidget* box_;
+  PixelSize screen_;
+};
+
+}  // namespace
+
 QtDialogView::QtDialogView() : context_(std::make_unique<QObject>()), units_(base_units_of(dialog_font())) {
   register_icon_resources();
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -198,12 +231,7 @@ void QtDialogView::show_box(Window owner, std::thread::id caller, unsigned flags
   box->show();
   // A box of its own sits where the dialogs sit, its frame centred to the pixel; the window manager
   // would put it elsewhere. An owned box stays over its owner, as Qt puts it.
-  if (owner == Window::none) {
-    QMargins f = frame();
-    QSize outer = box->size().grownBy(f);
-    box->move(centered_origin(screen_.width, 0, outer.width()),
-              centered_origin(screen_.height, 0, outer.height()));
-  }
+  if (owner == Window::none) (new CentredBox(box, screen_))->centre(box->size().grownBy(frame()));
   if (QGuiApplication::platformName() != QLatin1String("offscreen")) box->raise();
   box->activateWindow();
 }
