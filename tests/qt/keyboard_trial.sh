@@ -12,9 +12,18 @@
 #   killed           the warning window killed from outside: the program ends as its close box would
 # Exit status 0 passed, 1 failed, 77 skipped.
 set -uo pipefail
+if ! command -v xdotool >/dev/null; then
+  echo "xdotool is not installed: skipped"
+  exit 77
+fi
+if [ "$(id -u)" -ne 0 ]; then
+  echo "skipped: the simulated QOR needs port 80 and the upgrade port 69"
+  exit 77
+fi
 # A network namespace of its own, with loopback only: no other test's device answers on its addresses,
 # and the program finds no address of this PC on a network unless it offers loopback ones.
 if [ "${QOR_IN_NAMESPACE:-}" != 1 ]; then
+  unshare -n true 2>/dev/null || { echo "no network namespace to be had: skipped"; exit 77; }
   QOR_IN_NAMESPACE=1 exec unshare -n bash "$0" "$@"
 fi
 ip link set lo up || exit 77
@@ -25,15 +34,6 @@ if [ "$scenario" = returns ]; then
   shift
 fi
 program=$1 sim=$2 probe=$3 screens=$4
-
-if ! command -v xdotool >/dev/null; then
-  echo "xdotool is not installed: skipped"
-  exit 77
-fi
-if [ "$(id -u)" -ne 0 ]; then
-  echo "skipped: the simulated QOR needs port 80 and the upgrade port 69"
-  exit 77
-fi
 mkdir -p "$screens"
 work=$(mktemp -d)
 pids=()
