@@ -13,7 +13,7 @@ packages=(
   python3 iproute2
   ansible-core  # the Ansible collection's test
   apache2 apache2-utils lighttpd
-  xvfb openbox
+  xvfb openbox xdotool
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64
   wine32:i386  # the 32-bit programs' tests; the i386 architecture is added for it
   nsis osslsigncode openssl  # the Windows installer, signed with a throwaway certificate

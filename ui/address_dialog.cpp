@@ -72,8 +72,7 @@ void init_address_dialog(Window window, const UpgradeRun& run) {
   center_window(window);
 }
 
-// With no local address to pick (none was found at start-up) the requests go out from the wildcard
-// address, so the device can still be reached through whatever interface routes to it.
+// 0 when there is none to pick: start-up found no address of this PC on a network.
 std::uint32_t chosen_local_address(Window window, const UpgradeRun& run) {
   int index = toolkit().list_selection(window, address_ids::LOCAL_ADDRESSES);
   if (index < 0 || index >= MAX_LOCAL_ADDRESSES) return 0;
@@ -94,11 +93,19 @@ void confirm_address(Window window, UpgradeRun& run) {
   toolkit().get_item_text(window, address_ids::ADDRESS, run.device_address_text,
                           sizeof run.device_address_text);
   parse_ip_address(run.device_address_text, &run.device_address);
-  if (run.device_address != 0) {
+  const char* problem = nullptr;
+  if (run.device_address == 0) {
+    problem = texts::INVALID_ADDRESS;
+  } else if (chosen_local_address(window, run) == 0) {
+    // The device would be told to fetch its image from 0.0.0.0, and the upgrade would wait for ever.
+    problem = texts::NO_LOCAL_ADDRESS;
+    run.device_address = 0;  // nothing was confirmed
+  }
+  if (problem == nullptr) {
     accept_address(window, run);
     return;
   }
-  toolkit().message_box(window, texts::INVALID_ADDRESS, texts::INVALID_ADDRESS_CAPTION, MB_OK);
+  toolkit().message_box(window, problem, texts::INVALID_ADDRESS_CAPTION, MB_OK);
   toolkit().set_focus(window, address_ids::ADDRESS);
 }
 

@@ -20,8 +20,8 @@ constexpr std::array<ControlTemplate, 9> address_controls_with(int icon) {
   return {{
       {IDOK, K::button, "OK", {26, 126, 50, 14}, CF_DEFAULT, 0},
       {IDCANCEL, K::button, "Cancel", {86, 126, 50, 14}, CF_NONE, 0},
-      {address_ids::INTRO, K::text, "", {13, 6, 139, 16}, CF_NONE, 0},
-      {address_ids::HELP, K::text, "", {13, 42, 148, 56}, CF_NONE, 0},
+      {address_ids::INTRO, K::text, "", {13, 6, 139, 16}, CF_NO_TABSTOP, 0},
+      {address_ids::HELP, K::text, "", {13, 42, 148, 56}, CF_NO_TABSTOP, 0},
       {address_ids::VERSION, K::line, "", {37, 28, 89, 14}, CF_NONE, 0},
       {address_ids::LOCAL_ADDRESSES, K::list, "", {63, 153, 79, 80}, CF_NONE, 0},
       {0, K::label, "Your IP Address", {9, 156, 52, 8}, CF_NONE, 0},
@@ -40,7 +40,7 @@ constexpr ControlTemplate password_controls[] = {
     {password_ids::PASSWORD, K::edit, "", {68, 186, 85, 14}, CF_PASSWORD, 0},
     {0, K::label, "User", {18, 170, 44, 8}, CF_ALIGN_RIGHT, 0},
     {0, K::label, "Password", {18, 191, 44, 8}, CF_ALIGN_RIGHT, 0},
-    {password_ids::HELP, K::text, "", {15, 9, 165, 152}, CF_NONE, 0},
+    {password_ids::HELP, K::text, "", {15, 9, 165, 152}, CF_NO_TABSTOP, 0},
 };
 
 constexpr ControlTemplate connecting_controls[] = {

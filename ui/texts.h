@@ -107,6 +107,12 @@ inline constexpr const char* ADDRESS_HANDSET_HELP =
 inline constexpr const char* VERSION_FORMAT = "Version %s";
 inline constexpr const char* INVALID_ADDRESS = "Invalid IP Address";
 inline constexpr const char* INVALID_ADDRESS_CAPTION = "Error";
+inline constexpr const char* NO_LOCAL_ADDRESS =
+    "This PC has no address on a network, so the QOR\r\n"
+    "could not fetch the firmware from it.\r\n"
+    "\r\n"
+    "Connect this PC to the network of your QOR,\r\n"
+    "then start the upgrade again.";
 inline constexpr const char* TFTP_FILENAME_FORMAT = "/qor%x.bi%d";
 inline constexpr const char* UPGRADE_PATH_FORMAT = "/admin/upgrade?tftp://%u.%u.%u.%u:%u%s";
 

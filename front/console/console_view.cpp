@@ -175,7 +175,7 @@ void ConsoleView::on_title(Window window, const std::string& title) {
     if (new_phase) last_bar_percent_ = -1;
     // The bar moves before the title counts the bytes: the finished line shows the final count.
     if (!new_phase && tty_ && line_open_ && last_bar_percent_ == 100) {
-      render_bar_line(100);
+      render_bar_line(100, "");
       std::fflush(out_);
     }
   }
@@ -191,6 +191,7 @@ void ConsoleView::on_progress_range(Window window, int, int low, int high) {
   }
   bar_low_ = low;
   bar_high_ = high;
+  bar_range_ms_ = time_get_time();
   last_bar_percent_ = -1;
 }
 
@@ -199,14 +200,14 @@ void ConsoleView::on_progress_pos(Window window, int, int pos) {
 }
 
 // Caller holds mutex_.
-void ConsoleView::render_bar_line(int percent) {
+void ConsoleView::render_bar_line(int percent, const std::string& note) {
   constexpr int width = 40;
   char bar[width + 1];
   int filled = percent * width / 100;
   for (int i = 0; i < width; ++i)
     bar[i] = i < filled ? '#' : '.';
   bar[width] = '\0';
-  std::fprintf(out_, "\r  [%s] %3d%%  %s\x1b[K", bar, percent, bar_title_.c_str());
+  std::fprintf(out_, "\r  [%s] %3d%%  %s%s\x1b[K", bar, percent, bar_title_.c_str(), note.c_str());
   line_open_ = true;
 }
 
@@ -217,18 +218,24 @@ void ConsoleView::draw_bar(Window window, int pos) {
   percent = std::clamp(percent, 0, 100);
   // A phase starts at 0 before its title is set; its header line stands for the empty bar.
   if (percent == last_bar_percent_ || percent == 0) return;
+  // The wait while the QOR writes the image runs on the clock: its bar tells the time left.
+  std::string note;
+  const unsigned now = time_get_time();
+  if (first_word(bar_title_) == "Updating" && pos > bar_low_ && pos < bar_high_) {
+    const long long left_ms = 1LL * (now - bar_range_ms_) * (bar_high_ - pos) / (pos - bar_low_);
+    note = " (" + std::to_string((left_ms + 999) / 1000) + " s left)";
+  }
   if (tty_) {
-    unsigned now = time_get_time();
     if (percent != 100 && last_bar_percent_ >= 0 && now - last_bar_ms_ < 100) return;
     last_bar_ms_ = now;
-    render_bar_line(percent);
+    render_bar_line(percent, note);
   } else {
     // Sparse lines for logs: every tenth of the way.
     if (last_bar_percent_ >= 0 && percent / 10 == last_bar_percent_ / 10) {
       last_bar_percent_ = percent;
       return;
     }
-    std::fprintf(out_, "  %3d%%  %s\n", percent, bar_title_.c_str());
+    std::fprintf(out_, "  %3d%%  %s%s\n", percent, bar_title_.c_str(), note.c_str());
   }
   std::fflush(out_);
   last_bar_percent_ = percent;
@@ -236,15 +243,19 @@ void ConsoleView::draw_bar(Window window, int pos) {
 
 int ConsoleView::message_box(Window owner, const std::string& text, const std::string& caption, unsigned) {
   end_progress_line();
-  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+  std::fprintf(stderr, "%s: %s\n", caption.c_str(), plain(text).c_str());
   std::fflush(stderr);
-  if (owner != Window::none && text == texts::INVALID_ADDRESS) {
+  if (owner != Window::none && text == texts::NO_LOCAL_ADDRESS) {
+    // Nothing typed here can mend it: the address dialog is given up, as its Cancel would.
+    manager_.user_command(owner, IDCANCEL);
+  } else if (owner != Window::none && text == texts::INVALID_ADDRESS) {
     // The address dialog stays open: answer it again, or give up when the address came from options.
     if (!answers_.interactive) usage_error("--device: not a valid IPv4 address of a QOR");
     std::string again = ask_line("IP address of your QOR: ", false);
     if (again == "\x04") {
       manager_.user_command(owner, IDCANCEL);
     } else {
+      device_address_ = again;
       manager_.user_set_text(owner, address_ids::ADDRESS, again);
       manager_.user_command(owner, IDOK);
     }
@@ -290,6 +301,7 @@ void ConsoleView::show_address(const WindowSnapshot& s) {
   } else {
     usage_error("the address of the QOR is missing: give --device ADDR");
   }
+  device_address_ = device;
   manager_.user_set_text(s.window, address_ids::ADDRESS, device);
   manager_.user_command(s.window, IDOK);
 }
@@ -356,6 +368,7 @@ void ConsoleView::show_confirm(const WindowSnapshot& s) {
                 {confirm_ids::HARDWARE_VERSION, "Hardware Version"},
                 {confirm_ids::PRODUCT_NAME, "Product Name"}};
   std::string text = s.title + "\n\n" + item_text(s, confirm_ids::TEXT) + "\n";
+  text += "        IP Address  " + visible_text(device_address_) + "\n";  // which QOR: the one named
   for (const auto& f : fields) {
     char label[24];
     std::snprintf(label, sizeof label, "  %16s  ", f.label);

@@ -55,7 +55,7 @@ class ConsoleView : public DialogView {
   void print_text(const std::string& text);
   void end_progress_line();
   void draw_bar(Window window, int pos);
-  void render_bar_line(int percent);
+  void render_bar_line(int percent, const std::string& note);
 
   DialogManager manager_;
   Answers answers_;
@@ -64,12 +64,14 @@ class ConsoleView : public DialogView {
   mutable std::mutex mutex_;
   bool usage_failed_ = false;
   int password_attempts_ = 0;
+  std::string device_address_;  // as the address dialog was last answered
   bool waiting_text_shown_ = false;
   Window bar_window_ = Window::none;  // the window whose bar is on the current line
   std::string bar_title_;
   int bar_low_ = 0, bar_high_ = 100;
   int last_bar_percent_ = -1;
   unsigned last_bar_ms_ = 0;
+  unsigned bar_range_ms_ = 0;  // when the bar got its range: the start of its phase
   bool line_open_ = false;
 };
 

@@ -15,8 +15,9 @@ namespace {
 
 constexpr int FIELD_COUNT = 4;
 
-// Lets through only what can still become a byte: up to three digits worth at most 255.
-class OctetValidator : public QValidator {
+// Lets through up to three digits, whatever their value: a part above 255 stays as typed, so that the
+// check on OK refuses it instead of the field turning the address into another one.
+class PartValidator : public QValidator {
  public:
   using QValidator::QValidator;
   State validate(QString& input, int&) const override {
@@ -25,14 +26,14 @@ class OctetValidator : public QValidator {
     for (QChar c : input) {
       if (!c.isDigit() || c.unicode() > '9') return Invalid;
     }
-    return input.toInt() <= 255 ? Acceptable : Invalid;
+    return Acceptable;
   }
 };
 
-bool is_octet(const QString& part) {
+bool is_part(const QString& part) {
   int pos = 0;
   QString copy = part;
-  return !part.isEmpty() && OctetValidator().validate(copy, pos) == QValidator::Acceptable;
+  return !part.isEmpty() && PartValidator().validate(copy, pos) == QValidator::Acceptable;
 }
 
 }  // namespace
@@ -56,7 +57,7 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
     field->setFrame(false);
     field->setAlignment(Qt::AlignCenter);
     field->setMaxLength(3);
-    field->setValidator(new OctetValidator(field));
+    field->setValidator(new PartValidator(field));
     field->installEventFilter(this);
     connect(field, &QLineEdit::textEdited, this, [this, i] { field_edited(i); });
     fields_[static_cast<std::size_t>(i)] = field;
@@ -78,7 +79,7 @@ void IpAddressEdit::set_text(const QString& text) {
   QStringList parts = text.split(QLatin1Char('.'));
   for (int i = 0; i < FIELD_COUNT; ++i) {
     QString part = i < parts.size() ? parts[i].trimmed() : QString();
-    field(i)->setText(is_octet(part) ? QString::number(part.toInt()) : QString());
+    field(i)->setText(is_part(part) ? QString::number(part.toInt()) : QString());
   }
 }
 

@@ -19,8 +19,8 @@ class IpAddressEdit : public QFrame {
   // "a.b.c.d" with empty fields left empty ("10.1..13"); "" when nothing has been typed, so that a blank
   // field is never taken for a 0.
   QString text() const;
-  // Spreads a dotted text over the four fields; parts that are not numbers of 0 to 255 leave their field
-  // empty.
+  // Spreads a dotted text over the four fields; parts that are not numbers of one to three digits leave
+  // their field empty.
   void set_text(const QString& text);
   void focus_first();
   QLineEdit* field(int index) const { return fields_[static_cast<std::size_t>(index)]; }

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "app/upgrade.h"
+#include "base/firmware.h"
 #include "base/process.h"
 #include "front/qt/qt_toolkit.h"
 
@@ -56,6 +57,49 @@ bool answer_help_or_version(int argc, char** argv) {
   return false;
 }
 
+// Qt's own options, which QApplication takes out of argv; those after which a value follows.
+bool is_qt_option(const char* arg, bool& takes_value) {
+  static const char* const with_value[] = {
+      "platform",    "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+      "qwindowicon", "qwindowtitle",       "session",       "style",  "stylesheet",
+      "display",     "geometry",           "title",         "name"};
+  static const char* const alone[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+  if (arg[0] != '-') return false;
+  const char* name = arg + (arg[1] == '-' ? 2 : 1);
+  const std::size_t length = std::strcspn(name, "=");
+  auto is = [&](const char* known) {
+    return std::strlen(known) == length && std::strncmp(name, known, length) == 0;
+  };
+  for (const char* o : with_value) {
+    if (is(o)) {
+      takes_value = name[length] != '=';
+      return true;
+    }
+  }
+  for (const char* o : alone) {
+    if (is(o)) {
+      takes_value = false;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Without a display Qt never sees the command line: a wrong option is still a usage error.
+bool options_valid_without_qt(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    bool takes_value = false;
+    if (std::strcmp(argv[i], "--loopback-addresses") == 0) continue;
+    if (is_qt_option(argv[i], takes_value)) {
+      i += takes_value ? 1 : 0;
+      continue;
+    }
+    std::fprintf(stderr, "qor-upgrade: unknown option %s\nTry 'qor-upgrade --help'.\n", argv[i]);
+    return false;
+  }
+  return true;
+}
+
 bool parse_options(int argc, char** argv, qor::StartupOptions& options) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--loopback-addresses") == 0) {
@@ -73,6 +117,7 @@ bool parse_options(int argc, char** argv, qor::StartupOptions& options) {
 int main(int argc, char** argv) {
   if (answer_help_or_version(argc, argv)) return 0;
   if (!display_available(argc, argv)) {
+    if (!options_valid_without_qt(argc, argv)) qor::end_process(2);
     std::fputs("qor-upgrade needs a graphical display; for the command line use qor-upgrade-cli\n", stderr);
     qor::end_process(1);
   }
@@ -85,6 +130,15 @@ int main(int argc, char** argv) {
   qor::qt::QtToolkit gui;
   qor::set_toolkit(&gui.manager());
   static qor::UpgradeRun run;
+  // The image tells the kind of device, and with it the icon, before the first window opens.
+  run.upgrade_stage.store(qor::initial_upgrade_stage);
+  qor::load_firmware_images(run);
+  qor::identify_product(run);
+  qor::qt::use_program_icon(run.phone_variant);
+  // Qt ends the process with exit() when its display connection breaks, as it does when a window is
+  // killed from outside (the whole connection goes with it): end as the close box would, with status 0
+  // and without running destructors under the upgrade's threads.
+  std::atexit([] { qor::end_process(0); });
   qor::start_core_thread([&app, options] {
     qor::upgrade_main(run, options);
     QMetaObject::invokeMethod(

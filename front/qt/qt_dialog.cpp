@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -81,6 +82,9 @@ QtDialog::QtDialog(DialogManager& manager, Window window, const DialogTemplate& 
   setFont(dialog_font());
   setWindowTitle(QString::fromLatin1(tmpl.caption));
   setFixedSize(units_.px_x(tmpl.width), units_.px_y(tmpl.height));
+  // A window that opens by itself during the upgrade must not catch keys typed for the one before it:
+  // the window itself takes the keyboard, and its buttons answer a click, or Space once tabbed to.
+  if (!modal_) setFocusPolicy(Qt::StrongFocus);
   build(tmpl);
 }
 
@@ -126,7 +130,9 @@ QWidget* QtDialog::make_control(const ControlTemplate& c) {
 QWidget* QtDialog::make_button(const ControlTemplate& c) {
   auto* b = new QPushButton(QString::fromLatin1(c.caption), this);
   b->setGeometry(pixels(c.rect));
-  b->setDefault((c.flags & CF_DEFAULT) != 0);
+  // Return presses a button only in a dialog that waits for an answer.
+  b->setDefault(modal_ && (c.flags & CF_DEFAULT) != 0);
+  b->setAutoDefault(modal_);
   int id = c.id;
   connect(b, &QPushButton::clicked, this, [this, id] { manager_.user_command(window_, id); });
   return b;
@@ -236,6 +242,18 @@ void QtDialog::set_control_text(int id, const std::string& text) {
   }
 }
 
+void QtDialog::set_title(const QString& title) {
+  setWindowTitle(title);
+  if (tmpl_.id != IDD_UPLOAD) return;
+  // A window manager cuts a long title: the bar tells the bytes sent (or how far the wait has come) too.
+  auto* bar = qobject_cast<QProgressBar*>(control(IDC_PROGRESS));
+  if (!bar) return;
+  static const QRegularExpression bytes(QStringLiteral("\\d+/\\d+ Bytes$"));
+  QRegularExpressionMatch m = bytes.match(title);
+  bar->setFormat(m.hasMatch() ? m.captured(0) : QStringLiteral("%p%"));
+  bar->setTextVisible(true);
+}
+
 void QtDialog::add_list_item(int id, const std::string& text) {
   if (auto* box = qobject_cast<QComboBox*>(control(id))) {
     // A combo box selects its first item by itself; the list starts without a selection.
@@ -298,7 +316,10 @@ void QtDialog::show_dialog() {
   show();
   if (QGuiApplication::platformName() != QLatin1String("offscreen")) raise();  // offscreen has no z-order
   activateWindow();
-  apply_focus(pending_focus_ != 0 ? pending_focus_ : first_tab_stop());
+  if (pending_focus_ != 0 || modal_)
+    apply_focus(pending_focus_ != 0 ? pending_focus_ : first_tab_stop());
+  else
+    setFocus(Qt::OtherFocusReason);
   check_frame();  // a platform that frames the window at once sends no move for it
 }
 
@@ -330,9 +351,10 @@ void QtDialog::reject() {
 }
 
 void QtDialog::keyPressEvent(QKeyEvent* event) {
-  // Escape answers only the dialogs that wait for an answer; in a progress window it must not abort
-  // the upgrade, only its Cancel button and close box do.
-  if (event->key() == Qt::Key_Escape && !modal_) {
+  // Escape and Return answer only the dialogs that wait for an answer; in a progress window a key typed
+  // ahead must not abort the upgrade, only its Cancel button and close box do.
+  const int key = event->key();
+  if (!modal_ && (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter)) {
     event->accept();
     return;
   }

@@ -37,6 +37,7 @@ class QtDialog : public QDialog {
   Window handle() const { return window_; }
   QWidget* control(int id) const;
 
+  void set_title(const QString& title);
   void set_control_text(int id, const std::string& text);
   void add_list_item(int id, const std::string& text);
   void select_list_item(int id, int index);

@@ -1,10 +1,14 @@
 #include "front/qt/qt_toolkit.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPointer>
 #include <QScreen>
+#include <QShortcut>
 #include <QThread>
 
 #include <future>
@@ -25,6 +29,39 @@ struct BoxAnswer {
   std::promise<int> promise;
   bool answered = false;  // GUI thread only
 };
+
+namespace {
+
+// Centres a box on the screen, frame included: first with the frame the last window had, then once
+// more when the window manager has framed it, since a window placed before its frame is known lands
+// off by the title bar. Belongs to the box.
+class CentredBox : public QObject {
+ public:
+  CentredBox(QWidget* box, PixelSize screen) : QObject(box), box_(box), screen_(screen) {
+    box->installEventFilter(this);
+  }
+  void centre(QSize outer) {
+    box_->move(centered_origin(screen_.width, 0, outer.width()),
+               centered_origin(screen_.height, 0, outer.height()));
+  }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    const QEvent::Type type = event->type();
+    bool placed = type == QEvent::Move || type == QEvent::Resize || type == QEvent::Paint;
+    if (placed && box_->frameGeometry().size() != box_->size()) {
+      box_->removeEventFilter(this);
+      centre(box_->frameGeometry().size());  // the user may move it from here on
+    }
+    return false;
+  }
+
+ private:
+  QWidget* box_;
+  PixelSize screen_;
+};
+
+}  // namespace
 
 QtDialogView::QtDialogView() : context_(std::make_unique<QObject>()), units_(base_units_of(dialog_font())) {
   register_icon_resources();
@@ -112,7 +149,7 @@ void QtDialogView::on_destroy(Window window) {
 }
 
 void QtDialogView::on_title(Window window, const std::string& title) {
-  post_to(window, [title](QtDialog& d) { d.setWindowTitle(QString::fromStdString(title)); });
+  post_to(window, [title](QtDialog& d) { d.set_title(QString::fromStdString(title)); });
 }
 
 void QtDialogView::on_text(Window window, int id, const std::string& text) {
@@ -147,7 +184,7 @@ void QtDialogView::on_update(Window window, const WindowUpdate& update) {
   const bool has_title = update.title != nullptr;
   QString title = has_title ? QString::fromStdString(*update.title) : QString();
   post_to(window, [has_title, title, bar = update.bar, pos = update.position](QtDialog& d) {
-    if (has_title) d.setWindowTitle(title);
+    if (has_title) d.set_title(title);
     if (bar != 0) d.set_progress_pos(bar, pos);
   });
 }
@@ -178,6 +215,11 @@ void QtDialogView::show_box(Window owner, std::thread::id caller, unsigned flags
     disabled.emplace_back(d);
   }
   box->setEnabled(true);  // a window of its own, though its owner is disabled
+  // Ctrl+C copies what the box says, as the system's own boxes do: to paste into a report of the problem.
+  auto* copy = new QShortcut(QKeySequence::Copy, box);
+  QObject::connect(copy, &QShortcut::activated, box, [box] {
+    QGuiApplication::clipboard()->setText(box->windowTitle() + QLatin1Char('\n') + box->text());
+  });
   QObject::connect(box, &QDialog::finished, box, [answer, disabled] {
     for (const QPointer<QtDialog>& d : disabled) {
       if (d) d->setEnabled(true);
@@ -187,6 +229,9 @@ void QtDialogView::show_box(Window owner, std::thread::id caller, unsigned flags
     answer->promise.set_value(IDOK);
   });
   box->show();
+  // A box of its own sits where the dialogs sit, its frame centred to the pixel; the window manager
+  // would put it elsewhere. An owned box stays over its owner, as Qt puts it.
+  if (owner == Window::none) (new CentredBox(box, screen_))->centre(box->size().grownBy(frame()));
   if (QGuiApplication::platformName() != QLatin1String("offscreen")) box->raise();
   box->activateWindow();
 }
@@ -208,6 +253,12 @@ int QtDialogView::message_box(Window owner, const std::string& text, const std::
   } catch (const std::future_error&) {
     return IDOK;  // the box went away without an answer (the application is closing)
   }
+}
+
+void use_program_icon(int phone_variant) {
+  register_icon_resources();
+  QApplication::setWindowIcon(
+      QIcon(QStringLiteral(":/icons/%1.xpm").arg(phone_variant != 0 ? IDI_PHONE : IDI_ADAPTER)));
 }
 
 QtToolkit::QtToolkit() : manager_(view_) {

@@ -69,6 +69,9 @@ class QtDialogView : public DialogView {
   std::map<Window, std::thread::id> owner_threads_;  // GUI thread only
 };
 
+// Every window, message boxes included, shows the program's icon: the phone's for the phone variant.
+void use_program_icon(int phone_variant);
+
 // A DialogManager drawn by Qt. Create it on the GUI thread after the QApplication, then install
 // manager() with set_toolkit.
 class QtToolkit {

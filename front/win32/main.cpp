@@ -2,8 +2,10 @@
 // every modal dialog in the system's own modal loop; windows of the request workers and the TFTP
 // listener belong to those threads, which pump them.
 #include "app/upgrade.h"
+#include "base/firmware.h"
 #include "base/process.h"
 #include "front/win32/win32_toolkit.h"
+#include "ui/control_ids.h"
 
 #include "front/win32/windows_api.h"  // last
 
@@ -31,6 +33,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   static qor::win32::Win32Toolkit toolkit(instance);
   qor::set_toolkit(&toolkit);
   static qor::UpgradeRun run;
+  // The image tells the kind of device, and with it the windows' icon, before the first window opens.
+  run.upgrade_stage.store(qor::initial_upgrade_stage);
+  qor::load_firmware_images(run);
+  qor::identify_product(run);
+  toolkit.set_window_icon(run.phone_variant != 0 ? qor::IDI_PHONE : qor::IDI_ADAPTER);
   qor::upgrade_main(run);
   // Request workers may still wait on the network: end without running destructors under them.
   qor::end_process(0);

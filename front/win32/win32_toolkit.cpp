@@ -1,5 +1,6 @@
 #include "front/win32/win32_toolkit.h"
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -170,9 +171,62 @@ std::vector<DWORD> build_dialog_template(const DialogTemplate& t) {
 struct DialogStart {
   DialogProc proc;
   std::intptr_t init_param;
+  bool modeless;
+  HICON big_icon, small_icon;
 };
 
 constexpr const char* PROC_PROPERTY = "QorDialogProc";
+constexpr const char* MODELESS_PROPERTY = "QorModeless";
+constexpr int ADDRESS_PARTS = 4;
+constexpr const char* TYPED_PART_PROPERTIES[ADDRESS_PARTS] = {"QorTypedPart0", "QorTypedPart1",
+                                                              "QorTypedPart2", "QorTypedPart3"};
+
+// The address field turns a part above 255 into 255 (once the user leaves it, or at once), and may say
+// so in a box of its own; 127.0.0.600 would then read as another device. What was typed is kept beside
+// the field, so that reading it gives the part as typed and the address check refuses it. The field
+// reports the 255 it put there as a change too: only a change after that one is the user's.
+constexpr std::uintptr_t CLAMP_REPORTED = 0x10000;
+
+void note_typed_part(const NMIPADDRESS& change) {
+  if (change.iField < 0 || change.iField >= ADDRESS_PARTS) return;
+  HWND field = change.hdr.hwndFrom;
+  const char* property = TYPED_PART_PROPERTIES[change.iField];
+  const auto kept = reinterpret_cast<std::uintptr_t>(GetPropA(field, property));
+  if (change.iValue > 255) {
+    SetPropA(field, property, reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(change.iValue)));
+  } else if (kept != 0 && !(kept & CLAMP_REPORTED) && change.iValue == 255) {
+    SetPropA(field, property, reinterpret_cast<HANDLE>(kept | CLAMP_REPORTED));
+  } else {
+    RemovePropA(field, property);
+  }
+}
+
+void forget_typed_parts(HWND control) {
+  for (const char* property : TYPED_PART_PROPERTIES)
+    RemovePropA(control, property);
+}
+
+// The dotted text of the field with every part that was cut to 255 as it was typed.
+void restore_typed_parts(HWND control, char* buffer, int size) {
+  unsigned parts[ADDRESS_PARTS] = {};
+  bool typed = false;
+  for (int i = 0; i < ADDRESS_PARTS; ++i) {
+    auto value = static_cast<unsigned>(
+        reinterpret_cast<std::uintptr_t>(GetPropA(control, TYPED_PART_PROPERTIES[i])) & (CLAMP_REPORTED - 1));
+    parts[i] = value;
+    typed = typed || value != 0;
+  }
+  if (!typed) return;
+  unsigned shown[ADDRESS_PARTS] = {};
+  if (std::sscanf(buffer, "%u.%u.%u.%u", &shown[0], &shown[1], &shown[2], &shown[3]) != ADDRESS_PARTS) return;
+  for (int i = 0; i < ADDRESS_PARTS; ++i) {
+    if (parts[i] != 0 && shown[i] == 255) shown[i] = parts[i];
+  }
+  std::snprintf(buffer, static_cast<std::size_t>(size), "%u.%u.%u.%u", shown[0], shown[1], shown[2],
+                shown[3]);
+}
+
+bool is_address_field(HWND control);
 
 // One Win32 dialog procedure for every template; it hands the two messages of the port to the
 // procedure of the window. Our procedures are not DLGPROCs: the calling conventions differ on i686.
@@ -180,10 +234,29 @@ INT_PTR CALLBACK dialog_thunk(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpa
   if (message == WM_INITDIALOG) {
     const auto* start = reinterpret_cast<const DialogStart*>(lparam);
     SetPropA(hwnd, PROC_PROPERTY, reinterpret_cast<HANDLE>(reinterpret_cast<std::uintptr_t>(start->proc)));
-    return start->proc(to_window(hwnd), MSG_INITDIALOG, wparam, start->init_param);
+    if (start->big_icon) SendMessageA(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(start->big_icon));
+    if (start->small_icon)
+      SendMessageA(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(start->small_icon));
+    INT_PTR result = start->proc(to_window(hwnd), MSG_INITDIALOG, wparam, start->init_param);
+    if (!start->modeless) return result;
+    // A window that opens by itself gives no button the keyboard: a key typed for the window before it
+    // would press that button.
+    SetPropA(hwnd, MODELESS_PROPERTY, reinterpret_cast<HANDLE>(1));
+    return FALSE;
   }
   if (message == WM_NCDESTROY) {
     RemovePropA(hwnd, PROC_PROPERTY);
+    RemovePropA(hwnd, MODELESS_PROPERTY);
+    return FALSE;
+  }
+  // The dialog's own handling would give the keyboard back to its first button when it is activated or
+  // focused; without it the window itself keeps the keyboard, from where Tab reaches the button.
+  if ((message == WM_ACTIVATE || message == WM_SETFOCUS) && GetPropA(hwnd, MODELESS_PROPERTY) != nullptr)
+    return TRUE;
+  if (message == WM_NOTIFY) {
+    const auto* header = reinterpret_cast<const NMHDR*>(lparam);
+    if (header->code == IPN_FIELDCHANGED && is_address_field(header->hwndFrom))
+      note_typed_part(*reinterpret_cast<const NMIPADDRESS*>(lparam));
     return FALSE;
   }
   if (message != WM_COMMAND) return FALSE;
@@ -199,6 +272,7 @@ bool is_address_field(HWND control) {
 
 // The system's address field reads back as dotted text but is set by number.
 void set_address_field(HWND control, const char* text) {
+  forget_typed_parts(control);
   std::uint32_t address = 0;
   if (text != nullptr && parse_ip_address(text, &address) == ADDRESS_VALID) {
     SendMessageA(control, IPM_SETADDRESS, 0, static_cast<LPARAM>(address));
@@ -216,11 +290,22 @@ bool owned_by_caller(HWND hwnd) {
 Win32Toolkit::Win32Toolkit(void* instance)
     : instance_(instance != nullptr ? instance : static_cast<void*>(GetModuleHandleA(nullptr))) {}
 
+void Win32Toolkit::set_window_icon(int icon_id) {
+  auto* module = static_cast<HINSTANCE>(instance_);
+  auto load = [&](int metric_x, int metric_y) {
+    return static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(icon_id), IMAGE_ICON,
+                                         GetSystemMetrics(metric_x), GetSystemMetrics(metric_y),
+                                         LR_DEFAULTCOLOR));
+  };
+  big_icon_ = load(SM_CXICON, SM_CYICON);
+  small_icon_ = load(SM_CXSMICON, SM_CYSMICON);
+}
+
 std::intptr_t Win32Toolkit::dialog_box(int template_id, DialogProc proc, std::intptr_t init_param) {
   const DialogTemplate* t = find_dialog_template(template_id);
   if (t == nullptr) return 0;
   std::vector<DWORD> bytes = build_dialog_template(*t);
-  DialogStart start{proc, init_param};
+  DialogStart start{proc, init_param, false, static_cast<HICON>(big_icon_), static_cast<HICON>(small_icon_)};
   INT_PTR result = DialogBoxIndirectParamA(static_cast<HINSTANCE>(instance_),
                                            reinterpret_cast<LPCDLGTEMPLATEA>(bytes.data()), nullptr,
                                            dialog_thunk, reinterpret_cast<LPARAM>(&start));
@@ -232,7 +317,7 @@ Window Win32Toolkit::create_dialog(int template_id, DialogProc proc, std::intptr
   const DialogTemplate* t = find_dialog_template(template_id);
   if (t == nullptr) return Window::none;
   std::vector<DWORD> bytes = build_dialog_template(*t);
-  DialogStart start{proc, init_param};
+  DialogStart start{proc, init_param, true, static_cast<HICON>(big_icon_), static_cast<HICON>(small_icon_)};
   HWND hwnd = CreateDialogIndirectParamA(static_cast<HINSTANCE>(instance_),
                                          reinterpret_cast<LPCDLGTEMPLATEA>(bytes.data()), nullptr,
                                          dialog_thunk, reinterpret_cast<LPARAM>(&start));
@@ -273,7 +358,11 @@ void Win32Toolkit::set_item_text(Window window, int id, const char* text) {
 int Win32Toolkit::get_item_text(Window window, int id, char* buffer, int size) {
   if (buffer == nullptr || size <= 0) return 0;
   buffer[0] = '\0';
-  return static_cast<int>(GetDlgItemTextA(to_hwnd(window), id, buffer, size));
+  int length = static_cast<int>(GetDlgItemTextA(to_hwnd(window), id, buffer, size));
+  HWND control = GetDlgItem(to_hwnd(window), id);
+  if (control == nullptr || !is_address_field(control)) return length;
+  restore_typed_parts(control, buffer, size);
+  return static_cast<int>(std::strlen(buffer));
 }
 
 void Win32Toolkit::set_focus(Window window, int id) {
@@ -310,6 +399,9 @@ bool Win32Toolkit::pump_one(Window window) {
   if (!owned_by_caller(hwnd)) return false;
   MSG msg;
   if (!PeekMessageA(&msg, hwnd, 0, 0, PM_REMOVE)) return false;
+  // Return does nothing in a window that opened by itself: it was typed for the window before.
+  const bool key = msg.message == WM_KEYDOWN || msg.message == WM_KEYUP || msg.message == WM_CHAR;
+  if (key && msg.wParam == VK_RETURN) return true;
   // Tab, Enter and Escape work as in a modal dialog.
   if (!IsDialogMessageA(hwnd, &msg)) {
     TranslateMessage(&msg);

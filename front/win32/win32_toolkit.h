@@ -16,6 +16,8 @@ class Win32Toolkit : public Toolkit {
  public:
   // `instance` is the module whose resources the icons of the templates come from; null: the program.
   explicit Win32Toolkit(void* instance = nullptr);
+  // Every window made from now on shows this icon of the module (106, or 286 for the phone variant).
+  void set_window_icon(int icon_id);
 
   std::intptr_t dialog_box(int template_id, DialogProc proc, std::intptr_t init_param = 0) override;
   Window create_dialog(int template_id, DialogProc proc, std::intptr_t init_param = 0) override;
@@ -48,6 +50,8 @@ class Win32Toolkit : public Toolkit {
 
  private:
   void* instance_;
+  void* big_icon_ = nullptr;  // HICON: shared icons of the module, never destroyed
+  void* small_icon_ = nullptr;
 };
 
 }  // namespace qor::win32

@@ -123,8 +123,8 @@ class QtBackendTest : public QObject {
   void invalid_address_keeps_the_dialog_open_under_its_own_box();
   void dismissing_ends_with_zero_data();
   void dismissing_ends_with_zero();
-  void escape_does_not_abort_a_progress_window();
-  void address_fields_move_on_refuse_non_bytes_and_take_a_paste();
+  void keys_typed_ahead_do_not_answer_a_progress_window();
+  void address_fields_move_on_keep_what_was_typed_and_take_a_paste();
   void progress_position_survives_a_range_change();
   void error_box_blocks_its_caller_until_closed();
   void only_the_blocked_threads_windows_wait_data();
@@ -248,41 +248,48 @@ void QtBackendTest::dismissing_ends_with_zero() {
   QTRY_VERIFY(visible_dialog(template_id) == nullptr);
 }
 
-void QtBackendTest::escape_does_not_abort_a_progress_window() {
+void QtBackendTest::keys_typed_ahead_do_not_answer_a_progress_window() {
   // A modeless window owned by this thread; its commands are seen when the test pumps it.
   Window w = gui_->manager().create_dialog(IDD_PASSWORD, recording_proc);
   QtDialog* d = wait_dialog(IDD_PASSWORD);
   QVERIFY(d);
-  QTest::keyClick(d, Qt::Key_Escape);
-  QTest::mouseClick(child<QPushButton>(d, IDOK), Qt::LeftButton);
+  QTRY_COMPARE(QApplication::focusWidget(), d);  // no button has the keyboard, not even a default one
+  for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
+    QTest::keyClick(QApplication::focusWidget(), key);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  QCOMPARE(QApplication::focusWidget(), child<QPushButton>(d, IDOK));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);  // not even on a default button tabbed to
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);   // which Space presses
+  QTest::mouseClick(child<QPushButton>(d, IDCANCEL), Qt::LeftButton);
   d->close();
   gui_->manager().pump_all(w);
-  QCOMPARE(commands_seen, (std::vector<int>{IDOK, IDCANCEL}));  // no Cancel from the Escape
-  QVERIFY(d->isVisible());                                      // closing only asks the owner
+  QCOMPARE(commands_seen, (std::vector<int>{IDOK, IDCANCEL, IDCANCEL}));  // none from the keys typed ahead
+  QVERIFY(d->isVisible());                                                // closing only asks the owner
   gui_->manager().destroy_window(w);
   QTRY_VERIFY(visible_dialog(IDD_PASSWORD) == nullptr);
 }
 
-void QtBackendTest::address_fields_move_on_refuse_non_bytes_and_take_a_paste() {
+void QtBackendTest::address_fields_move_on_keep_what_was_typed_and_take_a_paste() {
   IpAddressEdit edit;
   QSignalSpy edited(&edit, &IpAddressEdit::edited);
   edit.show();
   QApplication::setActiveWindow(&edit);
   edit.focus_first();
   QTRY_COMPARE(QApplication::focusWidget(), edit.field(0));
-  type_keys(QStringLiteral("2561"));  // "256" is no byte: the 6 is refused, the 1 completes "251"
-  QCOMPARE(edit.field(0)->text(), QStringLiteral("251"));
+  // "256" is no byte, but it stays as typed for the check on OK to refuse: never "25" or "255".
+  type_keys(QStringLiteral("256"));
+  QCOMPARE(edit.field(0)->text(), QStringLiteral("256"));
   QCOMPARE(QApplication::focusWidget(), edit.field(1));  // three digits move on by themselves
   type_keys(QStringLiteral("."));                        // a dot in an empty field stays there
   QCOMPARE(QApplication::focusWidget(), edit.field(1));
   type_keys(QStringLiteral("7.x"));
   QCOMPARE(QApplication::focusWidget(), edit.field(2));
-  QCOMPARE(edit.text(), QStringLiteral("251.7.."));
+  QCOMPARE(edit.text(), QStringLiteral("256.7.."));
   QTest::keyClick(QApplication::focusWidget(),
                   Qt::Key_Backspace);  // at the start: back to the previous field
   QCOMPARE(QApplication::focusWidget(), edit.field(1));
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
-  QCOMPARE(edit.text(), QStringLiteral("251..."));
+  QCOMPARE(edit.text(), QStringLiteral("256..."));
   edit.set_text(QString());
   QCOMPARE(edit.text(), QString());  // all empty reads as nothing typed, never as 0.0.0.0
 
@@ -293,8 +300,8 @@ void QtBackendTest::address_fields_move_on_refuse_non_bytes_and_take_a_paste() {
   QTest::keySequence(QApplication::focusWidget(), QKeySequence::Paste);
   QCOMPARE(edit.text(), QStringLiteral("10.1.0.13"));
   QCOMPARE(edited.size(), qsizetype{1});
-  edit.set_text(QStringLiteral("1.300.x.4"));  // parts that are no bytes are left empty
-  QCOMPARE(edit.text(), QStringLiteral("1...4"));
+  edit.set_text(QStringLiteral("1.300.x.4000"));  // parts that are no numbers of three digits are left empty
+  QCOMPARE(edit.text(), QStringLiteral("1.300.."));
   QCOMPARE(edited.size(), qsizetype{1});  // the program's own changes are not the user's
 }
 

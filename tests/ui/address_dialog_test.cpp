@@ -96,14 +96,18 @@ TEST_F(AddressDialog, SecondListItemChoosesTheSecondLocalAddress) {
   EXPECT_EQ(run_.local_address, 0x0A000005u);
 }
 
-TEST_F(AddressDialog, WithoutLocalAddressesRequestsGoOutFromTheWildcardAddress) {
+TEST_F(AddressDialog, WithoutLocalAddressesAValidAddressIsRefusedWithTheReason) {
   run_.local_addresses[0] = 0;
   run_.local_addresses[1] = 0;
   run_.local_address = 0x7F000001;
-  EXPECT_EQ(confirm("10.1.0.13"), 1);
+  EXPECT_EQ(confirm("10.1.0.13"), 0);  // ended by the Cancel sent after the box
   EXPECT_TRUE(state().controls[address_ids::LOCAL_ADDRESSES].items.empty());
-  EXPECT_EQ(run_.local_address, 0u);
-  EXPECT_EQ(run_.device_address, 0x0A01000Du);
+  std::vector<MessageBoxCall> boxes = fake_->message_boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_NE(boxes[0].text.find("This PC has no address on a network"), std::string::npos);
+  EXPECT_EQ(boxes[0].owner, window_);
+  EXPECT_EQ(run_.local_address, 0x7F000001u);
+  EXPECT_EQ(run_.device_address, 0u);
 }
 
 class FileName : public AddressDialog, public ::testing::WithParamInterface<int> {};

@@ -1,13 +1,16 @@
 // The desktop program's first steps on the real dialogs: the sequence runs on the main thread with the
 // Win32 backend while a driver thread acts as the user. It presses Continue in the warning dialog,
 // presses OK on the empty address field (which must be refused), types 127.0.0.1 into it key by key and
-// presses OK; the status request, a fake here, must then be asked of that address.
+// presses OK; the status request, a fake here, must then be asked of that address. Then, each in a run
+// of its own: 127.0.0.600 and a PC without a network address are refused with their reasons and nothing
+// is asked of any device; and Return typed into a window that opened by itself presses nothing there.
 // Exit status 0 passed, 1 failed, 77 no display.
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/upgrade.h"
 #include "base/text.h"
@@ -111,6 +114,60 @@ qor::UpgradeRun& run_of_test() {
 }
 std::string empty_field_text = "(not read)";
 
+int requests_seen() {
+  std::lock_guard lock(seen.mutex);
+  return seen.calls;
+}
+
+// One key through the system's input, as the keyboard gives it: to whichever window has the keyboard.
+void type_key(WORD key) {
+  INPUT input[2] = {};
+  input[0].type = input[1].type = INPUT_KEYBOARD;
+  input[0].ki.wVk = input[1].ki.wVk = key;
+  input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  SendInput(2, input, sizeof(INPUT));
+  Sleep(100);
+}
+
+// Continue in the warning, `typed` key by key into the address field and OK; the box that refuses it
+// is read and closed, and the address dialog cancelled.
+std::string refusal_text = "(no box)";
+void drive_refused(DWORD sequence_thread, const char* typed, qor::UpgradeRun* run) {
+  const int requests_at_start = requests_seen();
+  const DWORD deadline = GetTickCount() + DRIVER_TIME_LIMIT_MS;
+  HWND warning = wait_for_dialog(sequence_thread, qor::warning_ids::TEXT, deadline, "no warning dialog");
+  PostMessageA(GetDlgItem(warning, IDOK), BM_CLICK, 0, 0);
+  HWND address = wait_for_dialog(sequence_thread, qor::address_ids::ADDRESS, deadline, "no address dialog");
+  HWND field = GetDlgItem(address, qor::address_ids::ADDRESS);
+  wait_for_focus(sequence_thread, field, deadline);
+  for (const char* c = typed; *c != '\0'; ++c)
+    type_key(*c == '.' ? VK_OEM_PERIOD : static_cast<WORD>(*c));
+  PostMessageA(GetDlgItem(address, IDOK), BM_CLICK, 0, 0);
+  HWND refusal = nullptr;
+  while (refusal == nullptr) {
+    if (requests_seen() > requests_at_start || GetTickCount() >= deadline) {
+      std::printf("%s typed: the sequence read \"%s\" and went on\n", typed, run->device_address_text);
+      give_up("no refusal");
+    }
+    Search search{IDOK, "Error", nullptr};
+    EnumThreadWindows(sequence_thread, match_dialog, reinterpret_cast<LPARAM>(&search));
+    refusal = search.found;
+    Sleep(20);
+  }
+  char text[512] = "";
+  GetDlgItemTextA(refusal, 0xFFFF, text, sizeof text);  // a message box's text has the id -1
+  refusal_text = text;
+  PostMessageA(GetDlgItem(refusal, IDOK), BM_CLICK, 0, 0);
+  wait_for_focus(sequence_thread, field, deadline);
+  PostMessageA(GetDlgItem(address, IDCANCEL), BM_CLICK, 0, 0);
+}
+
+std::vector<int> commands_seen;  // the progress window's thread only
+std::intptr_t recording_proc(qor::Window, unsigned message, std::uintptr_t wparam, std::intptr_t) {
+  if (message == qor::MSG_COMMAND) commands_seen.push_back(static_cast<int>(wparam & 0xFFFF));
+  return message == qor::MSG_INITDIALOG ? 1 : 0;
+}
+
 void drive(DWORD sequence_thread) {
   const DWORD deadline = GetTickCount() + DRIVER_TIME_LIMIT_MS;
   HWND warning = wait_for_dialog(sequence_thread, qor::warning_ids::TEXT, deadline, "no warning dialog");
@@ -161,6 +218,65 @@ void expect(bool ok, const char* what) {
 
 }  // namespace
 
+bool contains(const std::string& text, const char* part) {
+  return text.find(part) != std::string::npos;
+}
+
+// A refused address: the run ends declined, with the reason in the box and no request made.
+void expect_refused(const char* typed, std::uint32_t local_address, const char* reason) {
+  static qor::UpgradeRun runs[2];
+  static int used = 0;
+  qor::UpgradeRun& run = runs[used++];
+  qor::copy_text(run.product_display_name, sizeof run.product_display_name, "QOR-4710");
+  run.local_addresses[0] = local_address;
+  const int requests_before = requests_seen();
+  std::thread driver(drive_refused, GetCurrentThreadId(), typed, &run);
+  const qor::SequenceOperations fakes{fake_request, fake_listener};
+  qor::Outcome outcome = qor::run_upgrade_sequence(run, fakes);
+  driver.join();
+  std::printf("typed %s: the box says \"%s\"\n", typed, refusal_text.c_str());
+  expect(contains(refusal_text, reason), reason);
+  expect(outcome == qor::Outcome::declined && run.device_address == 0, "nothing confirmed");
+  expect(requests_seen() == requests_before, "nothing asked of any device");
+}
+
+// Return typed into a window that opened by itself (an upload window here) presses nothing; Tab then
+// Space still reach its Cancel.
+void expect_return_ignored_by_progress_window() {
+  commands_seen.clear();
+  qor::Window w = qor::toolkit().create_dialog(qor::IDD_UPLOAD, recording_proc);
+  HWND hwnd = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(w));
+  SetForegroundWindow(hwnd);
+  std::thread keys([] {
+    Sleep(300);
+    type_key(VK_RETURN);
+    type_key(VK_RETURN);
+    type_key(VK_SPACE);
+  });
+  const DWORD until = GetTickCount() + 1500;
+  while (GetTickCount() < until) {
+    qor::toolkit().pump_all(w);
+    Sleep(10);
+  }
+  keys.join();
+  HWND focus = focus_of(GetCurrentThreadId());
+  expect(SendMessageA(hwnd, WM_GETICON, ICON_SMALL, 0) != 0, "the window shows the program's icon");
+  expect(commands_seen.empty(), "Return and Space typed ahead press nothing in a progress window");
+  expect(focus == nullptr || focus == hwnd, "no button of a progress window has the keyboard");
+  std::thread tab([] {
+    type_key(VK_TAB);
+    type_key(VK_SPACE);
+  });
+  const DWORD later = GetTickCount() + 1000;
+  while (GetTickCount() < later) {
+    qor::toolkit().pump_all(w);
+    Sleep(10);
+  }
+  tab.join();
+  expect(commands_seen == std::vector<int>{IDCANCEL}, "Tab then Space presses Cancel");
+  qor::toolkit().destroy_window(w);
+}
+
 int main() {
   if (!display_available()) {
     std::puts("no display: skipped");
@@ -169,6 +285,7 @@ int main() {
   INITCOMMONCONTROLSEX classes{sizeof classes, ICC_PROGRESS_CLASS | ICC_INTERNET_CLASSES};
   InitCommonControlsEx(&classes);
   qor::win32::Win32Toolkit toolkit;
+  toolkit.set_window_icon(qor::IDI_ADAPTER);
   qor::set_toolkit(&toolkit);
 
   qor::UpgradeRun& run = run_of_test();
@@ -184,12 +301,18 @@ int main() {
               run.device_address_text);
   expect(outcome == qor::Outcome::no_response, "the sequence ends with no response from the device");
   expect(run.device_address == LOOPBACK, "the program read 127.0.0.1 from the address field");
-  std::lock_guard lock(seen.mutex);
-  expect(seen.calls == 1, "exactly one status request");
-  expect(seen.job.remote_address == LOOPBACK && seen.job.remote_port == 80,
-         "the status request goes to 127.0.0.1, port 80");
-  expect(seen.job.bind_address == LOOPBACK, "from the local address picked in the list");
-  expect(seen.path == qor::STATUS_PAGE_PATH, "for the status page");
+  {
+    std::lock_guard lock(seen.mutex);
+    expect(seen.calls == 1, "exactly one status request");
+    expect(seen.job.remote_address == LOOPBACK && seen.job.remote_port == 80,
+           "the status request goes to 127.0.0.1, port 80");
+    expect(seen.job.bind_address == LOOPBACK, "from the local address picked in the list");
+    expect(seen.path == qor::STATUS_PAGE_PATH, "for the status page");
+  }
+
+  expect_refused("127.0.0.600", LOOPBACK, "Invalid IP Address");  // never 127.0.0.60 or 127.0.0.255
+  expect_refused("127.0.0.1", 0, "This PC has no address on a network");
+  expect_return_ignored_by_progress_window();
   qor::set_toolkit(nullptr);
   return failures == 0 ? 0 : 1;
 }

@@ -256,6 +256,7 @@ int main(int argc, char** argv) {
   INITCOMMONCONTROLSEX classes{sizeof classes, ICC_PROGRESS_CLASS | ICC_INTERNET_CLASSES};
   InitCommonControlsEx(&classes);
   qor::win32::Win32Toolkit tk;
+  tk.set_window_icon(qor::IDI_ADAPTER);  // as the program gives its windows
   qor::set_toolkit(&tk);
   int problems = 0, made = 0;
   bool right_font = true;
