@@ -758,6 +758,14 @@ std::string check_fleet_command(const FleetCommand& command, bool tty_in) {
     return "--jobs " + std::to_string(o.jobs) + ": at most " + std::to_string(MAX_FLEET_JOBS) +
            " devices can be upgraded at once: each needs a TFTP listener port of its own, and there are " +
            "100 (UDP 69 to 168)";
+  // An upgrade tells each device where to fetch its image: without an address of this PC on its network
+  // it would be told 0.0.0.0 and never come.
+  for (int flavour = 0; flavour < 2 && !command.info && !command.plan; ++flavour) {
+    if (!loopback[flavour] || o.local_address) continue;
+    std::uint32_t list[MAX_LOCAL_ADDRESSES] = {};
+    if (enumerate_local_addresses(list, MAX_LOCAL_ADDRESSES, flavour == 1) == 0)
+      return "this PC has no address on a network, so the devices could not fetch the firmware from it";
+  }
   if (o.local_address) {
     for (int flavour = 0; flavour < 2; ++flavour) {
       if (!loopback[flavour]) continue;
