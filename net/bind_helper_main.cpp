@@ -24,8 +24,16 @@ namespace {
 
 constexpr int REQUEST_TIMEOUT_MS = 5000;
 
-// Standard error is unbuffered; _exit leaves out whatever the caller's exit handlers would do.
+void drop_capabilities() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  ::syscall(SYS_capset, &header, data);
+}
+
+// The capability goes before a word is written: standard error is whatever the caller made it, and may
+// block. Standard error is unbuffered; _exit leaves out whatever the caller's exit handlers would do.
 [[noreturn]] void end(int status, const char* format, ...) {
+  drop_capabilities();
   std::fputs("qor-bind-helper: ", stderr);
   va_list args;
   va_start(args, format);
@@ -56,12 +64,6 @@ void default_signals() {
   sigset_t none;
   sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
-}
-
-void drop_capabilities() {
-  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
-  ::syscall(SYS_capset, &header, data);
 }
 
 void reply(int code, int sock) {

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build help2man file
-  qt6-base-dev
+  qt6-base-dev pkgconf
   libgtest-dev libgmock-dev
   clang clang-format libclang-rt-dev
   curl

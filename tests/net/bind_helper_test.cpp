@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <ostream>
 #include <string>
 
 #include "net/bind_helper.h"
@@ -17,6 +18,10 @@ struct Refusal {
   std::string request;
   const char* reason;
 };
+
+void PrintTo(const Refusal& refusal, std::ostream* out) {
+  *out << refusal.name;
+}
 
 constexpr const char* FORM = "the request is not \"udp <IPv4 address> <port>\"";
 
