@@ -90,8 +90,9 @@ void reply(int code, int sock) {
 
 int main(int argc, char**) {
   ::clearenv();
-  ::prctl(PR_SET_DUMPABLE, 0);  // no core file and no tracer, also when root runs it
-  ::prctl(PR_SET_NO_NEW_PRIVS, 1);
+  // The unused arguments must be 0, or the kernel refuses the call.
+  ::prctl(PR_SET_DUMPABLE, 0UL, 0UL, 0UL, 0UL);  // no core file and no tracer, also when root runs it
+  ::prctl(PR_SET_NO_NEW_PRIVS, 1UL, 0UL, 0UL, 0UL);
   default_signals();
   settle_descriptors();
   if (argc > 1) end(qor::BIND_HELPER_REFUSED, "takes no arguments; the programs of qor-upgrade run it");
