@@ -17,6 +17,14 @@ foreach(program IN LISTS qor_programs)
   endif()
 endforeach()
 
+# The bind helper, beside the programs' own directory (net/CMakeLists.txt finds it from there). It alone
+# is given the capability, by the package's postinst or by hand after `cmake --install`.
+if(TARGET qor-bind-helper)
+  install(TARGETS qor-bind-helper RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/qor-upgrade)
+  install(CODE "message(STATUS \"To let ordinary users serve TFTP from UDP port 69, grant the helper alone the capability: \
+setcap cap_net_bind_service=+ep \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBEXECDIR}/qor-upgrade/qor-bind-helper\")")
+endif()
+
 # Manual pages: help2man over each program's --help, with its own packaging/man/<program>.h2m; the two
 # upgrade programs also get the README's Troubleshooting section. The two-stage builds share the page of
 # their program through a link.

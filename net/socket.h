@@ -59,6 +59,10 @@ class Socket {
 SocketHandle open_tcp_socket();
 SocketHandle open_udp_socket();
 bool bind_socket(SocketHandle handle, std::uint32_t address, std::uint16_t port);
+// Binds a UDP socket. On Linux, where the system refuses this program the port for want of privilege,
+// the bind helper (net/bind_helper.h) is asked for it, and the socket it binds takes the place of the
+// one in `sock`. False when neither could bind it.
+bool bind_udp_socket(Socket& sock, std::uint32_t address, std::uint16_t port);
 bool connect_socket(SocketHandle handle, std::uint32_t address, std::uint16_t port);
 bool set_nonblocking(SocketHandle handle);
 // Bounds each blocking send and receive (and, on Linux, connect) to `timeout_ms`; 0 leaves them unbounded.

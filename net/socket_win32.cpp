@@ -48,6 +48,10 @@ bool bind_socket(SocketHandle handle, std::uint32_t address, std::uint16_t port)
   return ::bind(native(handle), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
 }
 
+bool bind_udp_socket(Socket& sock, std::uint32_t address, std::uint16_t port) {
+  return bind_socket(sock.get(), address, port);  // Windows has no privileged ports to ask for
+}
+
 bool connect_socket(SocketHandle handle, std::uint32_t address, std::uint16_t port) {
   sockaddr_in sa;
   fill_socket_address(address, port, sa);

@@ -1,6 +1,6 @@
 # The Debian package, made by CPack from the install rules: in the build folder, `cpack -G DEB` makes
 # qor-upgrade_<version>_amd64.deb. Run-time dependencies come from dpkg-shlibdeps; libcap2-bin is added
-# for the setcap of the postinst.
+# for the setcap of the postinst, which grants the bind helper alone the capability.
 set(qor_debian ${PROJECT_SOURCE_DIR}/packaging/debian)
 
 # Debian wants the changelog compressed, without a time stamp in the gzip header.
@@ -24,9 +24,11 @@ device reports the new version after its restart.
 
 The package holds the desktop program (qor-upgrade), the same steps on the
 command line (qor-upgrade-cli), their two-stage builds, and a simulated
-device on loopback for trying them (qor-device-sim). The upgrade programs are
-granted CAP_NET_BIND_SERVICE on installation, so that any user may serve TFTP
-from UDP port 69.")
+device on loopback for trying them (qor-device-sim). On installation a small
+helper without plugins, /usr/libexec/qor-upgrade/qor-bind-helper, is granted
+CAP_NET_BIND_SERVICE: it binds the TFTP server's UDP port (69 to 168) for the
+programs, so that any user may serve TFTP from UDP port 69. The programs
+themselves carry no privilege.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package, tried as a user would: made by CPack from the default build, checked by lintian
 # and appstreamcli, installed with dpkg, used by an ordinary user to upgrade the simulated QOR (started as
-# root on 127.0.0.2) through the installed qor-upgrade-cli, then removed; nothing it installed may stay.
+# root on 127.0.0.2) through the installed qor-upgrade-cli and the installed qor-upgrade, both by way of
+# the bind helper, the one file with a capability; then removed; nothing it installed may stay.
 # Needs root and the default build (scripts/test.sh runs it after that build's tests):
 #   cmake --preset default && cmake --build --preset default && scripts/package-test.sh
 set -euo pipefail
@@ -11,6 +12,7 @@ package=qor-upgrade
 user=qortest
 device=127.0.0.2
 build=build
+helper=/usr/libexec/qor-upgrade/qor-bind-helper
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "package-test: skipped: installing a package and serving port 80 need root"
@@ -22,7 +24,7 @@ if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok ins
 fi
 
 # The tools of this test only (strings comes with build-essential, useradd and runuser are in Debian's base).
-tools=(lintian appstream libcap2-bin man-db)
+tools=(lintian appstream libcap2-bin man-db pkgconf)
 missing=()
 for p in "${tools[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -88,11 +90,13 @@ done <"$work/paths" >"$work/existed"
 find /usr /etc /opt /var/lib -xdev -name '*qor*' 2>/dev/null | sort >"$work/qor-before"
 installed=1
 dpkg -i "$deb" | tee "$work/dpkg.out"
-for program in qor-upgrade qor-upgrade-cli; do
-  grep -qF "granted CAP_NET_BIND_SERVICE to /usr/bin/$program" "$work/dpkg.out" || fail "postinst did not say it granted $program the capability"
-  getcap "/usr/bin/$program" | grep -q "cap_net_bind_service=ep" || fail "/usr/bin/$program lacks CAP_NET_BIND_SERVICE: $(getcap "/usr/bin/$program")"
-done
-if getcap /usr/bin/qor-device-sim | grep -q .; then fail "the simulator was given a capability"; fi
+grep -qF "granted CAP_NET_BIND_SERVICE to $helper alone" "$work/dpkg.out" || fail "postinst did not say it granted the bind helper the capability"
+# Of every file the package installed, the bind helper alone has a capability.
+dpkg -L "$package" | while read -r path; do
+  if [ -f "$path" ] && [ ! -L "$path" ]; then getcap "$path"; fi
+done >"$work/capabilities"
+cat "$work/capabilities"
+[ "$(cat "$work/capabilities")" = "$helper cap_net_bind_service=ep" ] || fail "getcap: the bind helper and only it must have cap_net_bind_service=ep"
 
 echo "--- the installed programs"
 [ "$(command -v qor-upgrade-cli)" = /usr/bin/qor-upgrade-cli ] || fail "qor-upgrade-cli is not /usr/bin/qor-upgrade-cli"
@@ -121,27 +125,59 @@ while read -r message; do
   done
 done <"$work/messages"
 
+# Starts the simulated QOR, runs "$@" as $user (output in $work/<name>.out and .err) and checks that the
+# device took the image whole.
+upgrade_as_user() {
+  local name=$1
+  shift
+  qor-device-sim --address "$device" --version-before 3.0.0 --once --linger 60 >"$work/sim.log" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 100); do
+    grep -qs listening "$work/sim.log" && break
+    kill -0 "$sim_pid" 2>/dev/null || fail "the simulator did not start: $(cat "$work/sim.log")"
+    sleep 0.1
+  done
+  local status=0 sim_status=0
+  runuser -u "$user" -- timeout 180 "$@" </dev/null >"$work/$name.out" 2>"$work/$name.err" || status=$?
+  # A program that gave up leaves the device waiting for its image.
+  [ $status -eq 0 ] || kill "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" || sim_status=$?
+  sim_pid=
+  if [ $status -ne 0 ] || [ $sim_status -ne 0 ]; then
+    echo "--- upgrade output" >&2
+    cat "$work/$name.out" "$work/$name.err" >&2
+    echo "--- device log" >&2
+    cat "$work/sim.log" >&2
+    fail "the upgrade as $user through $name (status $status, device status $sim_status)"
+  fi
+  grep -m1 "image .* accepted" "$work/sim.log" || true
+}
+
+# Only where ordinary users may not bind these ports do the upgrades below need the bind helper.
+[ "$(cat /proc/sys/net/ipv4/ip_unprivileged_port_start)" -gt 168 ] ||
+  fail "ordinary users may bind ports from $(cat /proc/sys/net/ipv4/ip_unprivileged_port_start) here: the bind helper would not be needed"
+
 echo "--- upgrading the simulated QOR as $user through the installed qor-upgrade-cli"
-qor-device-sim --address "$device" --version-before 3.0.0 --once --linger 60 >"$work/sim.log" 2>&1 &
-sim_pid=$!
-for _ in $(seq 100); do
-  grep -qs listening "$work/sim.log" && break
-  kill -0 "$sim_pid" 2>/dev/null || fail "the simulator did not start: $(cat "$work/sim.log")"
-  sleep 0.1
-done
-status=0
-runuser -u "$user" -- qor-upgrade-cli --device "$device" --yes </dev/null >"$work/cli.out" 2>"$work/cli.err" || status=$?
-sim_status=0
-wait "$sim_pid" || sim_status=$?
-sim_pid=
-if [ $status -ne 0 ] || [ $sim_status -ne 0 ] || ! grep -qF "QOR@$device Upgrade Successful!" "$work/cli.out"; then
-  echo "--- upgrade output" >&2
-  cat "$work/cli.out" "$work/cli.err" >&2
-  echo "--- device log" >&2
-  cat "$work/sim.log" >&2
-  fail "the upgrade as $user (status $status, device status $sim_status)"
-fi
-grep -m1 "image .* accepted" "$work/sim.log" || true
+upgrade_as_user cli qor-upgrade-cli --device "$device" --yes
+grep -qF "QOR@$device Upgrade Successful!" "$work/cli.out" || fail "qor-upgrade-cli did not report success: $(cat "$work/cli.out")"
+
+# A Qt style plugin of the user's own, built here with moc, runs inside the installed desktop program:
+# it must not bind a privileged port there, while the program itself gets its port from the bind helper.
+echo "--- a style plugin of $user's own in the installed qor-upgrade (offscreen)"
+plugin=$work/plugin
+mkdir -p "$plugin/styles" "$plugin/runtime"
+cp tests/package/user_style_plugin.cpp "$plugin/"
+echo '{ "Keys": [ "qortest" ] }' >"$plugin/user_style_plugin.json"
+chown -R "$user" "$plugin"
+chmod 700 "$plugin/runtime"
+runuser -u "$user" -- sh -c "cd '$plugin' && /usr/lib/qt6/libexec/moc user_style_plugin.cpp -o user_style_plugin.moc &&
+  g++ -std=c++17 -shared -fPIC \$(pkg-config --cflags Qt6Widgets) user_style_plugin.cpp \
+      -o styles/libuser_style_plugin.so \$(pkg-config --libs Qt6Widgets)" || fail "building the style plugin"
+upgrade_as_user gui env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$plugin/runtime" QT_PLUGIN_PATH="$plugin" \
+  QT_STYLE_OVERRIDE=qortest QORTEST_DEVICE="$device" QORTEST_LOG="$plugin/log" qor-upgrade --loopback-addresses
+cat "$plugin/log"
+grep -qxF "bind 127.0.0.1:7: Permission denied" "$plugin/log" || fail "the plugin did not run, or took port 7"
+grep -qxF "window dialog_111: QOR@$device Upgrade Successful!" "$plugin/log" || fail "qor-upgrade did not report success"
 
 echo "--- removing with dpkg -r"
 dpkg -r "$package"

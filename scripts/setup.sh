@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build help2man file
-  qt6-base-dev
+  qt6-base-dev pkgconf
   libgtest-dev libgmock-dev
   nlohmann-json3-dev  # JSON of the reports, header-only (the Windows builds take it from /usr/include)
   clang clang-format libclang-rt-dev

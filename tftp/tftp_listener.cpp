@@ -84,8 +84,7 @@ Outcome open_tftp_listener(std::uint32_t local_addr, TftpListener& listener) {
   listener.sock = Socket(open_udp_socket());
   if (!listener.sock.valid()) return Outcome::listener_socket_failed;
   int attempt = 0;
-  while (
-      !bind_socket(listener.sock.get(), local_addr, static_cast<std::uint16_t>(TFTP_FIRST_PORT + attempt))) {
+  while (!bind_udp_socket(listener.sock, local_addr, static_cast<std::uint16_t>(TFTP_FIRST_PORT + attempt))) {
     if (++attempt == TFTP_PORT_ATTEMPTS) return Outcome::listener_bind_failed;
   }
   listener.local_addr = local_addr;

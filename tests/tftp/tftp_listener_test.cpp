@@ -2,11 +2,15 @@
 // standard TFTP client fetching an image from it.
 #include <gtest/gtest.h>
 
+#include <limits.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 
+#include "net/bind_helper.h"
 #include "tests/support/http_test_server.h"
 #include "tests/tftp/tftp_fixture.h"
 #include "tftp/tftp_listener.h"
@@ -173,7 +177,37 @@ TEST_F(Wait, EndsWhenAnotherThreadEndsTheRun) {
 }
 
 // A standard TFTP client, which asks for options of its own, gets the image byte for byte.
-TEST_F(Wait, StandardClientFetchesTheImage) {
+class StandardClient : public test::WaitTest {
+ protected:
+  void fetch_the_image();
+};
+
+TEST_F(StandardClient, FetchesTheImage) {
+  fetch_the_image();
+}
+
+#ifndef _WIN32
+// The same from the socket the bind helper hands over, when it has the privilege to bind one.
+TEST_F(StandardClient, FetchesTheImageFromTheSocketOfTheBindHelper) {
+  static_assert(BIND_HELPER_FIRST_PORT == TFTP_FIRST_PORT &&
+                BIND_HELPER_LAST_PORT == TFTP_FIRST_PORT + TFTP_PORT_ATTEMPTS - 1);
+  char helper[PATH_MAX], request[BIND_REQUEST_SIZE];
+  ASSERT_TRUE(bind_helper_path(helper, sizeof helper));
+  SocketHandle handed = INVALID_SOCKET_HANDLE;
+  int result = EADDRINUSE;
+  for (port_ = BIND_HELPER_FIRST_PORT; result == EADDRINUSE && port_ <= BIND_HELPER_LAST_PORT; ++port_) {
+    format_bind_request(request, sizeof request, {LOOPBACK, port_});
+    if ((result = ask_bind_helper(helper, request, handed)) == 0) break;
+  }
+  if (result == EACCES) GTEST_SKIP() << helper << " has not the privilege to bind port " << port_;
+  ASSERT_EQ(result, 0);
+  listener_.sock = Socket(handed);
+  ASSERT_EQ(local_port(handed), port_);
+  fetch_the_image();
+}
+#endif
+
+void StandardClient::fetch_the_image() {
   if (std::system("command -v curl >/dev/null 2>&1") != 0) GTEST_SKIP() << "curl is not installed";
   const Bytes image = test::pattern_bytes(100000 + 300, 9);
   worker_.start([this, image] {
