@@ -183,7 +183,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--user") {
       answers.user = value();
       if (answers.user->size() > qor::console::MAX_CREDENTIAL_LENGTH)
-        usage("--user: a user name of at most " + std::to_string(qor::console::MAX_CREDENTIAL_LENGTH) + " characters");
+        usage("--user: a user name of at most " + std::to_string(qor::console::MAX_CREDENTIAL_LENGTH) +
+              " characters");
     } else if (arg == "--password-file") {
       answers.password = read_password_file(value());
     } else if (arg == "--yes" || arg == "-y") {

@@ -24,7 +24,8 @@ import sys
 import tempfile
 import time
 
-SKIP = 77
+import namespace
+
 NORTH, SOUTH = ["127.0.0.2", "127.0.0.3"], ["127.0.0.4", "127.0.0.5"]
 WRONG_VERSION = "127.0.0.6"
 
@@ -166,23 +167,10 @@ def scenario(repo, sim, cli, work):
 
 def main():
     repo, sim, cli = sys.argv[1:4]
-    if os.geteuid() != 0:
-        print("skipped: ports 80 and 69 and a network namespace need root")
-        sys.exit(SKIP)
     if not shutil.which("ansible-playbook"):
         print("skipped: no ansible-playbook (Debian's ansible-core)")
-        sys.exit(SKIP)
-    if os.environ.get("QOR_IN_NAMESPACE") != "1":
-        env = dict(os.environ, QOR_IN_NAMESPACE="1")
-        probe = subprocess.run(["unshare", "--net", "--mount", "true"], capture_output=True)
-        if probe.returncode != 0:
-            print("skipped: cannot make a network namespace: " + probe.stderr.decode().strip())
-            sys.exit(SKIP)
-        sys.exit(subprocess.run(["unshare", "--net", "--mount", sys.executable, *sys.argv], env=env).returncode)
-    # Only inside the namespaces made above: their loopback is ours alone, and so are the device locks,
-    # which other tests' devices at the same addresses would otherwise hold.
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-    subprocess.run(["mount", "-t", "tmpfs", "tmpfs", "/run/lock"], check=True)
+        sys.exit(namespace.SKIP)
+    namespace.enter()
     with tempfile.TemporaryDirectory() as work:
         scenario(repo, sim, cli, work)
 

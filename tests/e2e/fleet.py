@@ -34,7 +34,8 @@ import sys
 import tempfile
 import time
 
-SKIP = 77
+import namespace
+
 GOOD = ["127.0.0.%d" % n for n in range(2, 9)]
 TWO_STAGE = "127.0.0.7"
 WRONG_PASSWORD, NEVER_FETCHES, WRONG_VERSION = "127.0.0.9", "127.0.0.10", "127.0.0.11"
@@ -342,21 +343,7 @@ def automation(sim, cli, work):
 
 def main():
     scenario, sim, cli, target, transition = sys.argv[1:6]
-    if os.geteuid() != 0:
-        print("skipped: ports 80 and 69 and a network namespace need root")
-        sys.exit(SKIP)
-    if os.environ.get("QOR_IN_NAMESPACE") != "1":
-        env = dict(os.environ, QOR_IN_NAMESPACE="1")
-        probe = subprocess.run(["unshare", "--net", "--mount", "true"], capture_output=True)
-        if probe.returncode != 0:
-            print("skipped: cannot make a network namespace: " + probe.stderr.decode().strip())
-            sys.exit(SKIP)
-        sys.exit(subprocess.run(["unshare", "--net", "--mount", sys.executable, *sys.argv], env=env).returncode)
-    # Only inside the namespaces made above: the loopback is ours alone, and so are the device locks
-    # (a run elsewhere on this machine locks the same addresses for devices of its own).
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-    os.makedirs("/run/lock", exist_ok=True)
-    subprocess.run(["mount", "-t", "tmpfs", "qor-locks", "/run/lock"], check=True)
+    namespace.enter()
 
     with tempfile.TemporaryDirectory() as work:
         if scenario == "ten":

@@ -20,26 +20,6 @@ description:
   - In check mode nothing is flashed; the devices are read and C(devices) says what a run would do
     with each (C(flash), C(skipped_current), C(skipped_newer), or why it cannot be reached).
 options:
-  devices:
-    description: IPv4 addresses of the devices.
-    type: list
-    elements: str
-  devices_file:
-    description:
-      - A file on the managed PC with one address a line; a line may carry C(user=NAME) and
-        C(password-file=PATH) for that device.
-    type: path
-  user:
-    description: Administrator user name the devices ask for (the program's default is C(admin)).
-    type: str
-  password:
-    description:
-      - Administrator password. Handed to the program in a file only the task's user can read, removed
-        afterwards; never logged.
-    type: str
-  password_file:
-    description: A file on the managed PC whose first line is the password.
-    type: path
   local_address:
     description: The address of this PC the devices fetch from; by default the first one.
     type: str
@@ -51,9 +31,6 @@ options:
     type: int
   max_failures:
     description: Once N devices have failed, no further device starts.
-    type: int
-  connect_timeout:
-    description: Seconds a device may take to connect and answer a status read.
     type: int
   timeout:
     description: Seconds a device may stay in one phase (reading, waiting for the fetch, verifying).
@@ -69,10 +46,8 @@ options:
   report:
     description: Also keep the program's JSON report at this path on the managed PC.
     type: path
-  executable:
-    description: The command line program, by name on the PATH or by path.
-    type: str
-    default: qor-upgrade-cli
+extends_documentation_fragment:
+  - qor.upgrade.devices
 attributes:
   check_mode:
     support: full

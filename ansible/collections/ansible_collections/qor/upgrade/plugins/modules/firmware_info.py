@@ -14,35 +14,14 @@ description:
   - Runs C(qor-upgrade-cli --info --json) on the managed PC and returns each device's status page
     fields. Nothing is sent to a device but the status read.
 options:
-  devices:
-    description: IPv4 addresses of the devices.
-    type: list
-    elements: str
-  devices_file:
-    description: A file on the managed PC with one address a line.
-    type: path
-  user:
-    description: Administrator user name the devices ask for.
-    type: str
-  password:
-    description: Administrator password; never logged.
-    type: str
-  password_file:
-    description: A file on the managed PC whose first line is the password.
-    type: path
   local_address:
     description: The address of this PC the requests leave from.
     type: str
   jobs:
     description: Devices read at once.
     type: int
-  connect_timeout:
-    description: Seconds a device may take to connect and answer.
-    type: int
-  executable:
-    description: The command line program, by name on the PATH or by path.
-    type: str
-    default: qor-upgrade-cli
+extends_documentation_fragment:
+  - qor.upgrade.devices
 attributes:
   check_mode:
     support: full
