@@ -42,11 +42,13 @@ start_sim() {
 # Runs the upgrade without a terminal, within a time limit well inside the test's own (so that a hang
 # still ends in a failure with the logs); with INTERRUPT_AT set, presses Ctrl-C once its output shows
 # that text (the phase under test has begun). With E2E_VERBOSE=1 the trace goes to its error output.
+# --foreground: timeout passes a signal on to the program alone; without it the program would get Ctrl-C
+# twice (once from timeout, once to the process group) and quit at once instead of cancelling.
 run_cli() {
   local exe=$1
   shift
   [ "${E2E_VERBOSE:-0}" = 1 ] && set -- --verbose "$@"
-  timeout -k 10 "${E2E_LIMIT:-150}" "$exe" --device "$device" --yes "$@" </dev/null >"$work/cli.out" 2>"$work/cli.err" &
+  timeout --foreground -k 10 "${E2E_LIMIT:-150}" "$exe" --device "$device" --yes "$@" </dev/null >"$work/cli.out" 2>"$work/cli.err" &
   local pid=$!
   if [ -n "${INTERRUPT_AT:-}" ]; then
     for _ in $(seq 400); do
