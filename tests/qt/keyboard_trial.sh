@@ -152,6 +152,20 @@ expect_no_request() {
   [ -z "$asked" ] || fail "the QOR at $device was asked: $asked"
 }
 
+# The error box says WORDS (its picture kept as PNG); OK closes it, nothing reached the device, and
+# Escape in the address window ends the program.
+expect_refusal() {
+  box=$(await_window '^Error$') || exit 1
+  "$probe" grab "$screens/$1"
+  text=$(box_text "$box")
+  grep -q "$2" <<<"$text" || fail "the box says: $text"
+  keys_to "$box" key Return
+  await_gone "$box"
+  expect_no_request
+  keys_to "$address" key Escape
+  await_program_end 0 10
+}
+
 case $scenario in
   returns)
     device=127.0.0.31
@@ -181,15 +195,7 @@ case $scenario in
     start_sim
     start_program "$program" --loopback-addresses
     enter_address 127.0.0.600
-    box=$(await_window '^Error$') || exit 1
-    "$probe" grab "$screens/x11_invalid_address.png"
-    text=$(box_text "$box")
-    grep -q "Invalid IP Address" <<<"$text" || fail "the box says: $text"
-    keys_to "$box" key Return
-    await_gone "$box"
-    expect_no_request
-    keys_to "$address" key Escape
-    await_program_end 0 10
+    expect_refusal x11_invalid_address.png "Invalid IP Address"
     ;;
   no_address)
     # The program sees only loopback, which it offers only with --loopback-addresses.
@@ -197,15 +203,7 @@ case $scenario in
     start_sim
     start_program "$program"
     enter_address "$device"
-    box=$(await_window '^Error$') || exit 1
-    "$probe" grab "$screens/x11_no_local_address.png"
-    text=$(box_text "$box")
-    grep -q "This PC has no address on a network" <<<"$text" || fail "the box says: $text"
-    keys_to "$box" key Return
-    await_gone "$box"
-    expect_no_request
-    keys_to "$address" key Escape
-    await_program_end 0 10
+    expect_refusal x11_no_local_address.png "This PC has no address on a network"
     ;;
   no_device)
     # Nothing answers at the address: the error box, centred as the dialogs are.
