@@ -364,6 +364,7 @@ class ListenerCancel : public ListenerThread, public ::testing::WithParamInterfa
 // Cancel ends the run, also in the transition stage: nothing is served after it.
 TEST_P(ListenerCancel, CancelEndsTheRun) {
   const CancelCase& c = GetParam();
+  if (c.window == IDD_UPLOAD && !test::loopback_sources_kept()) GTEST_SKIP() << test::LOOPBACK_SOURCES_LOST;
   run_.timing.settle_steps = 100000;  // only Cancel can end this wait
   if (!start(c.pc, "/qor11.bi0")) GTEST_SKIP() << "low ports need privilege";
   Window w = fake_->wait_for(IDD_WAITING);

@@ -123,9 +123,12 @@ TEST_F(Wait, LeavesEverythingElseUnansweredAndReturnsTheRequester) {
   }
   test::throw_at(peer_, {test::unterminated_request(1500), test::unterminated_request(test::HUGE_DATAGRAM),
                          Bytes(test::HUGE_DATAGRAM, 0), test::data_of(1500)});
-  test::TftpTestPeer stranger(0x7F003304);  // another host that knows the name
-  stranger.aim(LOOPBACK, port_);
-  stranger.send(test::rrq_bytes(NAME));
+  // Another host that knows the name (where loopback datagrams keep their source address).
+  test::TftpTestPeer stranger(0x7F003304);
+  if (test::loopback_sources_kept()) {
+    stranger.aim(LOOPBACK, port_);
+    stranger.send(test::rrq_bytes(NAME));
+  }
   EXPECT_TRUE(peer_.drain(200ms).empty());
   EXPECT_TRUE(stranger.drain(1ms).empty());
   EXPECT_FALSE(worker_.done());
