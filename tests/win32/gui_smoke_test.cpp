@@ -240,6 +240,17 @@ void expect_refused(const char* typed, std::uint32_t local_address, const char* 
   expect(requests_seen() == requests_before, "nothing asked of any device");
 }
 
+// Keeps the window's messages flowing for `ms` while `typist` types on a thread of its own.
+void pump_while_typing(qor::Window w, DWORD ms, void (*typist)()) {
+  std::thread keys(typist);
+  const DWORD until = GetTickCount() + ms;
+  while (GetTickCount() < until) {
+    qor::toolkit().pump_all(w);
+    Sleep(10);
+  }
+  keys.join();
+}
+
 // Return typed into a window that opened by itself (an upload window here) presses nothing; Tab then
 // Space still reach its Cancel.
 void expect_return_ignored_by_progress_window() {
@@ -247,32 +258,20 @@ void expect_return_ignored_by_progress_window() {
   qor::Window w = qor::toolkit().create_dialog(qor::IDD_UPLOAD, recording_proc);
   HWND hwnd = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(w));
   SetForegroundWindow(hwnd);
-  std::thread keys([] {
+  pump_while_typing(w, 1500, [] {
     Sleep(300);
     type_key(VK_RETURN);
     type_key(VK_RETURN);
     type_key(VK_SPACE);
   });
-  const DWORD until = GetTickCount() + 1500;
-  while (GetTickCount() < until) {
-    qor::toolkit().pump_all(w);
-    Sleep(10);
-  }
-  keys.join();
   HWND focus = focus_of(GetCurrentThreadId());
   expect(SendMessageA(hwnd, WM_GETICON, ICON_SMALL, 0) != 0, "the window shows the program's icon");
   expect(commands_seen.empty(), "Return and Space typed ahead press nothing in a progress window");
   expect(focus == nullptr || focus == hwnd, "no button of a progress window has the keyboard");
-  std::thread tab([] {
+  pump_while_typing(w, 1000, [] {
     type_key(VK_TAB);
     type_key(VK_SPACE);
   });
-  const DWORD later = GetTickCount() + 1000;
-  while (GetTickCount() < later) {
-    qor::toolkit().pump_all(w);
-    Sleep(10);
-  }
-  tab.join();
   expect(commands_seen == std::vector<int>{IDCANCEL}, "Tab then Space presses Cancel");
   qor::toolkit().destroy_window(w);
 }
