@@ -25,17 +25,10 @@ import tempfile
 import time
 
 import namespace
+from fleet import fail
 
 NORTH, SOUTH = ["127.0.0.2", "127.0.0.3"], ["127.0.0.4", "127.0.0.5"]
 WRONG_VERSION = "127.0.0.6"
-
-
-def fail(message, *texts):
-    print("FAIL: " + message, file=sys.stderr)
-    for text in texts:
-        print("---", file=sys.stderr)
-        print(text, file=sys.stderr)
-    sys.exit(1)
 
 
 def start_sim(sim, work):

@@ -129,17 +129,23 @@ void type_key(WORD key) {
   Sleep(100);
 }
 
+// Continue in the warning; the address dialog, once its field has the keyboard.
+HWND past_the_warning(DWORD sequence_thread, DWORD deadline) {
+  HWND warning = wait_for_dialog(sequence_thread, qor::warning_ids::TEXT, deadline, "no warning dialog");
+  PostMessageA(GetDlgItem(warning, IDOK), BM_CLICK, 0, 0);
+  HWND address = wait_for_dialog(sequence_thread, qor::address_ids::ADDRESS, deadline, "no address dialog");
+  wait_for_focus(sequence_thread, GetDlgItem(address, qor::address_ids::ADDRESS), deadline);
+  return address;
+}
+
 // Continue in the warning, `typed` key by key into the address field and OK; the box that refuses it
 // is read and closed, and the address dialog cancelled.
 std::string refusal_text = "(no box)";
 void drive_refused(DWORD sequence_thread, const char* typed, qor::UpgradeRun* run) {
   const int requests_at_start = requests_seen();
   const DWORD deadline = GetTickCount() + DRIVER_TIME_LIMIT_MS;
-  HWND warning = wait_for_dialog(sequence_thread, qor::warning_ids::TEXT, deadline, "no warning dialog");
-  PostMessageA(GetDlgItem(warning, IDOK), BM_CLICK, 0, 0);
-  HWND address = wait_for_dialog(sequence_thread, qor::address_ids::ADDRESS, deadline, "no address dialog");
+  HWND address = past_the_warning(sequence_thread, deadline);
   HWND field = GetDlgItem(address, qor::address_ids::ADDRESS);
-  wait_for_focus(sequence_thread, field, deadline);
   for (const char* c = typed; *c != '\0'; ++c)
     type_key(*c == '.' ? VK_OEM_PERIOD : static_cast<WORD>(*c));
   PostMessageA(GetDlgItem(address, IDOK), BM_CLICK, 0, 0);
@@ -170,12 +176,8 @@ std::intptr_t recording_proc(qor::Window, unsigned message, std::uintptr_t wpara
 
 void drive(DWORD sequence_thread) {
   const DWORD deadline = GetTickCount() + DRIVER_TIME_LIMIT_MS;
-  HWND warning = wait_for_dialog(sequence_thread, qor::warning_ids::TEXT, deadline, "no warning dialog");
-  PostMessageA(GetDlgItem(warning, IDOK), BM_CLICK, 0, 0);
-
-  HWND address = wait_for_dialog(sequence_thread, qor::address_ids::ADDRESS, deadline, "no address dialog");
+  HWND address = past_the_warning(sequence_thread, deadline);
   HWND field = GetDlgItem(address, qor::address_ids::ADDRESS);
-  wait_for_focus(sequence_thread, field, deadline);
 
   // OK on the empty field: the program must refuse what the field gives, and keep the dialog open.
   PostMessageA(GetDlgItem(address, IDOK), BM_CLICK, 0, 0);
