@@ -456,31 +456,11 @@ Json report_json(const RunRecord& run, const std::vector<DeviceReport>& reports,
           {"devices", devices}};
 }
 
-// Whole or not at all: a reader never sees half a file, nor the file of an earlier run.
-bool write_whole(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".tmp";
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (!file) return false;
-  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  written = std::fclose(file) == 0 && written;
-  std::error_code error;
-  if (written) std::filesystem::rename(temporary, path, error);
-  if (!written || error) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
-}
-
 // A file that is to be written at the end must be writable before any device is contacted.
 std::string check_writable(const char* option, const std::string& path) {
   std::error_code error;
   if (std::filesystem::is_directory(path, error)) return std::string(option) + " " + path + ": is a folder";
-  const std::string temporary = path + ".tmp";
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (!file) return std::string(option) + " " + path + ": cannot be written";
-  std::fclose(file);
-  std::remove(temporary.c_str());
+  if (!can_write_beside(path)) return std::string(option) + " " + path + ": cannot be written";
   return "";
 }
 

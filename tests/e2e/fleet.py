@@ -156,6 +156,8 @@ def ten(sim, cli, target, transition, work):
     device, log, images = start_sim(sim, work, device_options(), 10)
     with open(os.path.join(work, "password"), "w") as f:
         f.write("secret\n")
+    with open(os.path.join(work, "report.json.tmp"), "w") as f:  # the user's own: left alone
+        f.write("mine\n")
     with open(os.path.join(work, "devices"), "w") as f:
         f.write("# the office\n" + "\n".join(GOOD[:4]) + "\n\n" +
                 "\n".join(GOOD[4:] + [WRONG_PASSWORD, NEVER_FETCHES, WRONG_VERSION]) + "  # upstairs\n")
@@ -171,6 +173,8 @@ def ten(sim, cli, target, transition, work):
     device.wait(timeout=30)
     log.close()
     check(work, status, elapsed, target, transition, images)
+    if read(work, "report.json.tmp") != "mine\n" or any(".tmp-" in name for name in os.listdir(work)):
+        fail("the report's writing touched the user's file or left its temporary", *sorted(os.listdir(work)))
     print(f"ok: ten devices in {elapsed:.0f} s, seven verified, three failed as expected")
 
 
