@@ -31,32 +31,25 @@ FileRead read_small_file(const std::string& path, std::size_t limit, std::string
 
 namespace {
 
+#ifdef _WIN32
+constexpr int NEW_FILE_FLAGS = O_WRONLY | O_CREAT | O_EXCL | O_BINARY, NEW_FILE_MODE = _S_IREAD | _S_IWRITE;
+#else
+constexpr int NEW_FILE_FLAGS = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, NEW_FILE_MODE = 0666;
+#endif
+
 // Creates a new file beside `path` under a name nobody uses; null when none can be made.
 std::FILE* create_temporary(const std::string& path, std::string& name) {
-#ifdef _WIN32
-  const int id = _getpid(), flags = _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY;
-#else
-  const int id = getpid(), flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
-#endif
   for (int n = 0; n < 100; ++n) {
-    name = path + ".tmp-" + std::to_string(id) + "-" + std::to_string(n);
-#ifdef _WIN32
-    const int fd = _open(name.c_str(), flags, _S_IREAD | _S_IWRITE);
-#else
-    const int fd = ::open(name.c_str(), flags, 0666);
-#endif
-    if (fd >= 0) {
-#ifdef _WIN32
-      std::FILE* file = _fdopen(fd, "wb");
-      if (!file) _close(fd);
-#else
-      std::FILE* file = fdopen(fd, "wb");
-      if (!file) ::close(fd);
-#endif
-      if (!file) std::remove(name.c_str());
-      return file;
+    name = path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(n);
+    const int fd = open(name.c_str(), NEW_FILE_FLAGS, NEW_FILE_MODE);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) return nullptr;
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) {
+      close(fd);
+      std::remove(name.c_str());
     }
-    if (errno != EEXIST) return nullptr;
+    return file;
   }
   return nullptr;
 }
