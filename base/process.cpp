@@ -7,10 +7,9 @@
 namespace qor {
 
 namespace {
-std::atomic<bool> ending{false};
-// The status of the first end. A thread that merely noticed the end (sleep_forever) also comes
-// through end_process, and must not race the real end to _Exit with its own status: a failed run
-// would then leave with 0.
+// The status of the first end, no_code until then. A thread that merely noticed the end
+// (sleep_forever) also comes through end_process, and must not race the real end to _Exit with its
+// own status: a failed run would then leave with 0.
 constexpr int no_code = -1;
 std::atomic<int> first_code{no_code};
 std::atomic<EndProcessHook> end_hook{nullptr};
@@ -20,7 +19,6 @@ thread_local RunScope* thread_scope = nullptr;
 void end_process(int code) {
   int expected = no_code;
   if (!first_code.compare_exchange_strong(expected, code)) code = expected;
-  ending.store(true);
   if (EndProcessHook hook = end_hook.load()) hook(code);
   std::fflush(stdout);
   std::fflush(stderr);
@@ -28,7 +26,7 @@ void end_process(int code) {
 }
 
 bool process_ending() {
-  return ending.load();
+  return first_code.load() != no_code;
 }
 
 void set_end_process_hook(EndProcessHook hook) {
@@ -36,7 +34,6 @@ void set_end_process_hook(EndProcessHook hook) {
 }
 
 void reset_process_ending() {
-  ending.store(false);
   first_code.store(no_code);
 }
 
